@@ -1,0 +1,34 @@
+#pragma once
+
+#include "device/UniDataDevice.h"
+#include "device/Velmocair_Data_t.h"
+#include "device/poll_cycle_table.h"
+#include "host/SPModbus.h"
+
+// Publication id under which a completed record is handed to the host.
+inline constexpr int kVelmocairPublicationId = 5156;
+
+using VelmocairDataDevice = UniDataDevice<Velmocair_Data_t, SPModbus, kVelmocairPublicationId>;
+
+// One precision air-conditioning unit on a Modbus line: polls its record,
+// reports its alarms, carries out control commands and serves its status.
+class Velmocair : public VelmocairDataDevice {
+ public:
+  Velmocair();
+  ~Velmocair() override;
+
+  double Get_Value(unsigned id, const std::string& name) const override;
+  int InitSetting(const Json::Value& setting) override;
+  int RefreshStatus() override;
+  int process_payload(tab_type table, unsigned count) override;
+
+ protected:
+  void RunCheckThreshold() override;
+
+  int write_result = -1;  // last write: -1 none or pending, 0 confirmed, 3 echo mismatch
+  int write_value = -1;   // value last written, compared with the unit's echo
+
+ private:
+  void request(const velmocair::ReadRequest& read);
+  int AcknowledgeWrite();
+};

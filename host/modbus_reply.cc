@@ -1,0 +1,110 @@
+#include "host/modbus_reply.h"
+
+namespace {
+
+constexpr unsigned char kReadCoils = 0x01;
+constexpr unsigned char kReadHoldingRegisters = 0x03;
+constexpr unsigned char kWriteSingleRegister = 0x06;
+constexpr unsigned char kExceptionFlag = 0x80;
+
+unsigned char function_code(ModbusRequest::Kind kind) {
+  switch (kind) {
+    case ModbusRequest::read_bits:
+      return kReadCoils;
+    case ModbusRequest::read_registers:
+      return kReadHoldingRegisters;
+    case ModbusRequest::write_register:
+      return kWriteSingleRegister;
+    case ModbusRequest::none:
+      break;
+  }
+  return 0;
+}
+
+std::uint16_t big_endian_word(const unsigned char* bytes) {
+  return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+ReplyDecode decode_coils(const ModbusRequest& request, const unsigned char* pdu, std::size_t length,
+                         const ReplyTables& tables) {
+  const auto count = static_cast<std::size_t>(request.count);
+  const std::size_t byte_count = (count + 7) / 8;
+  if (count > tables.bit_capacity || length != 2 + byte_count || pdu[1] != byte_count) {
+    return {};
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    tables.bits[i] = static_cast<unsigned char>((pdu[2 + i / 8] >> (i % 8)) & 1);
+  }
+  return {ReplyDecode::ok, static_cast<unsigned>(count), 0};
+}
+
+ReplyDecode decode_registers(const ModbusRequest& request, const unsigned char* pdu,
+                             std::size_t length, const ReplyTables& tables) {
+  const auto count = static_cast<std::size_t>(request.count);
+  if (count > tables.register_capacity || length != 2 + 2 * count || pdu[1] != 2 * count) {
+    return {};
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    tables.registers[i] = big_endian_word(pdu + 2 + 2 * i);
+  }
+  return {ReplyDecode::ok, static_cast<unsigned>(count), 0};
+}
+
+ReplyDecode decode_echo(const ModbusRequest& request, const unsigned char* pdu, std::size_t length,
+                        const ReplyTables& tables) {
+  if (length != 5 || tables.register_capacity < 1 ||
+      big_endian_word(pdu + 1) != static_cast<std::uint16_t>(request.address)) {
+    return {};
+  }
+  tables.registers[0] = big_endian_word(pdu + 3);
+  return {ReplyDecode::ok, 1, 0};
+}
+
+}  // namespace
+
+ReplyDecode decode_reply(const ModbusRequest& request, const unsigned char* pdu, std::size_t length,
+                         const ReplyTables& tables) {
+  const unsigned char expected = function_code(request.kind);
+  if (pdu == nullptr || length < 2 || expected == 0 || request.count < 1) {
+    return {};
+  }
+  if (pdu[0] == (expected | kExceptionFlag)) {
+    return length == 2 ? ReplyDecode{ReplyDecode::exception, 0, pdu[1]} : ReplyDecode{};
+  }
+  if (pdu[0] != expected) {
+    return {};
+  }
+  switch (request.kind) {
+    case ModbusRequest::read_bits:
+      return decode_coils(request, pdu, length, tables);
+    case ModbusRequest::read_registers:
+      return decode_registers(request, pdu, length, tables);
+    case ModbusRequest::write_register:
+      return decode_echo(request, pdu, length, tables);
+    case ModbusRequest::none:
+      break;
+  }
+  return {};
+}
+
+const char* describe_reply_failure(const ReplyDecode& decoded) {
+  if (decoded.status != ReplyDecode::exception) {
+    return "malformed reply";
+  }
+  switch (decoded.exception_code) {
+    case 0x01:
+      return "exception 01: illegal function";
+    case 0x02:
+      return "exception 02: illegal data address";
+    case 0x03:
+      return "exception 03: illegal data value";
+    case 0x04:
+      return "exception 04: server device failure";
+    case 0x05:
+      return "exception 05: acknowledge";
+    case 0x06:
+      return "exception 06: server device busy";
+    default:
+      return "exception: unknown code";
+  }
+}
