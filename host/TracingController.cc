@@ -53,7 +53,7 @@ auto TracingController::traced(const char* name, const VDeviceInterface& device,
                                Call&& call) -> decltype(call()) {
   Json::Value record(Json::objectValue);
   record["call"] = name;
-  record["device"] = device.data_id;
+  record["device"] = Json::Int64{device.data_id};
   record["args"] = std::move(args);
   try {
     auto result = call();
@@ -112,13 +112,14 @@ int TracingController::DeviceIoControl(ORBVDevice& device, int code, const void*
 
 int TracingController::SendSP(ORBVDevice& device, int publication_id, const unsigned char* data,
                               unsigned length, bool flag) {
-  return traced("SendSP", device, array_of({publication_id, to_hex(data, length), length, flag}),
+  return traced("SendSP", device,
+                array_of({publication_id, to_hex(data, length), Json::Int64{length}, flag}),
                 [&] { return inner_->SendSP(device, publication_id, data, length, flag); });
 }
 
 int TracingController::SaveDeviceHistory(ORBVDevice& device, const unsigned char* data,
                                          unsigned length) {
-  return traced("SaveDeviceHistory", device, array_of({to_hex(data, length), length}),
+  return traced("SaveDeviceHistory", device, array_of({to_hex(data, length), Json::Int64{length}}),
                 [&] { return inner_->SaveDeviceHistory(device, data, length); });
 }
 

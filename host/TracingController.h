@@ -11,8 +11,9 @@
 // Forwards every host call to another controller and reports it, once it has
 // returned, as one JSON object:
 //   {"call": NAME, "device": DATA_ID, "args": [...], "result": R}
-// with byte buffers as lowercase hex. A call that throws is reported with
-// "exception" instead of "result", and the exception propagates.
+// with byte buffers as lowercase hex and every integer as a signed JSON
+// integer, so that equal numbers compare equal whatever their C++ type. A call that throws is
+// reported with "exception" instead of "result", and the exception propagates.
 class TracingController : public ORBController {
  public:
   using Sink = std::function<void(const Json::Value& call)>;

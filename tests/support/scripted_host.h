@@ -1,6 +1,7 @@
 #pragma once
 
 #include <json/value.h>
+#include <json/writer.h>  // prints values in failure messages
 
 #include <functional>
 #include <memory>
