@@ -1,7 +1,6 @@
 // The stand-in host's base classes: the Modbus base's settings, its
 // outstanding request and reply path, get_ttime, and operations without a host.
 #include <gtest/gtest.h>
-#include <json/reader.h>
 
 #include <stdexcept>
 #include <string>
@@ -27,13 +26,6 @@ class CountingDevice : public SPModbus {
   std::vector<Payload> payloads;
 };
 
-Json::Value parse(const std::string& text) {
-  Json::Value value;
-  Json::Reader reader;
-  EXPECT_TRUE(reader.parse(text, value)) << text;
-  return value;
-}
-
 struct SettingCase {
   const char* setting;
   int result;  // -1: refused before it reaches the host
@@ -47,7 +39,7 @@ TEST_P(ModbusSetting, ResolvesUnitAndBaudFromThePresets) {
   const SettingCase& c = GetParam();
   TestHost host;
   CountingDevice device;
-  EXPECT_EQ(device.Init(host.controller, 1, parse(c.setting)), c.result) << c.setting;
+  EXPECT_EQ(device.Init(host.controller, 1, parse_json(c.setting)), c.result) << c.setting;
   EXPECT_EQ(host.calls.size(), c.result == 0 ? 1u : 0u);
   if (c.result == 0) {
     EXPECT_EQ(device.unit_id(), c.unit_id);

@@ -1,7 +1,6 @@
 // Configuration: the data id header, the alarm mode from "appSetting" /
 // "b_mode", and the hand-over of the whole configuration to the host.
 #include <gtest/gtest.h>
-#include <json/reader.h>
 
 #include <climits>
 #include <cstring>
@@ -9,13 +8,6 @@
 #include "tests/support/test_unit.h"
 
 namespace {
-
-Json::Value parse(const std::string& text) {
-  Json::Value value;
-  Json::Reader reader;
-  EXPECT_TRUE(reader.parse(text, value)) << text;
-  return value;
-}
 
 struct ModeCase {
   const char* setting;
@@ -29,7 +21,7 @@ TEST_P(InitSettingMode, ReadsBModeUnderAppSetting) {
   const ModeCase& c = GetParam();
   TestUnit unit;
   unit.device.mode = c.mode_before;
-  unit.device.InitSetting(parse(c.setting));
+  unit.device.InitSetting(parse_json(c.setting));
   EXPECT_EQ(unit.device.mode, c.expected) << c.setting;
 }
 
@@ -69,8 +61,8 @@ INSTANTIATE_TEST_SUITE_P(Table, InitSettingMode, testing::Values(
 
 TEST(InitSetting, ASecondCallWithoutBModeKeepsTheFirstValue) {
   TestUnit unit;
-  unit.device.InitSetting(parse(R"({"appSetting": {"b_mode": 3}})"));
-  unit.device.InitSetting(parse(R"({"appSetting": {}})"));
+  unit.device.InitSetting(parse_json(R"({"appSetting": {"b_mode": 3}})"));
+  unit.device.InitSetting(parse_json(R"({"appSetting": {}})"));
   EXPECT_EQ(unit.device.mode, 3);
 }
 
@@ -91,7 +83,7 @@ TEST(InitSetting, TheWholeConfigurationReachesTheHostAndItsResultComesBack) {
   TestUnit unit;
   unit.host.script->init_setting_result = -42;
   const Json::Value setting =
-      parse(R"({"appSetting": {"b_mode": 1}, "modbus": {"unit_id": 9}, "site": "x"})");
+      parse_json(R"({"appSetting": {"b_mode": 1}, "modbus": {"unit_id": 9}, "site": "x"})");
   EXPECT_EQ(unit.device.InitSetting(setting), -42);
   ASSERT_EQ(unit.host.calls.size(), 1u);
   EXPECT_EQ(unit.host.calls[0]["call"], "InitSetting");

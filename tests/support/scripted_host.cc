@@ -1,5 +1,8 @@
 #include "tests/support/scripted_host.h"
 
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
 int ScriptedHost::DeviceIoControl(ORBVDevice&, int, const void*, int, void* out, int out_cap,
                                   int& out_len) {
   if (device_io_output) {
@@ -37,4 +40,11 @@ std::vector<std::string> TestHost::call_names() const {
     names.push_back(call["call"].asString());
   }
   return names;
+}
+
+Json::Value parse_json(const std::string& text) {
+  Json::Value value;
+  Json::Reader reader;
+  EXPECT_TRUE(reader.parse(text, value)) << text;
+  return value;
 }

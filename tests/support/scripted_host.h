@@ -65,6 +65,9 @@ struct TestHost {
   std::vector<std::string> call_names() const;
 };
 
+// The JSON value of `text`; a test fails when the text does not parse.
+Json::Value parse_json(const std::string& text);
+
 // Builds a JSON array from its arguments, to compare with a call's "args".
 template <class... Items>
 Json::Value args(const Items&... items) {
