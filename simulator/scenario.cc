@@ -1,0 +1,153 @@
+#include "simulator/scenario.h"
+
+#include <json/json.h>
+
+#include <algorithm>
+#include <climits>
+#include <fstream>
+#include <initializer_list>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace velmocair::sim {
+namespace {
+
+constexpr int kMaxAddressDigits = 5;
+constexpr int kMaxRegisterValue = 0xFFFF;
+constexpr int kMaxUnitId = 247;
+
+[[noreturn]] void fail(const std::string& where, const std::string& what) {
+  throw std::runtime_error(where + ": " + what);
+}
+
+void expect_object(const Json::Value& value, const std::string& where,
+                   std::initializer_list<const char*> allowed) {
+  if (!value.isObject()) {
+    fail(where, "must be an object");
+  }
+  for (const std::string& key : value.getMemberNames()) {
+    if (std::none_of(allowed.begin(), allowed.end(),
+                     [&](const char* name) { return key == name; })) {
+      fail(where, "unknown member \"" + key + "\"");
+    }
+  }
+}
+
+int integer(const Json::Value& value, const std::string& where, int lowest, int highest) {
+  if (!value.isInt() || value.asInt() < lowest || value.asInt() > highest) {
+    fail(where, "must be an integer in " + std::to_string(lowest) + ".." + std::to_string(highest));
+  }
+  return value.asInt();
+}
+
+int address_of(const std::string& key, const std::string& where) {
+  if (key.empty() || key.size() > kMaxAddressDigits ||
+      !std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    fail(where, "\"" + key + "\" is not an address");
+  }
+  return std::stoi(key);
+}
+
+void read_changes(const Json::Value& parent, const std::string& where,
+                  std::vector<UnitChange>& changes) {
+  for (const Area area : {Area::coils, Area::registers}) {
+    const char* const name = area == Area::coils ? "coils" : "registers";
+    if (!parent.isMember(name)) {
+      continue;
+    }
+    const Json::Value& values = parent[name];
+    const std::string in = where + "." + name;
+    if (!values.isObject()) {
+      fail(in, "must be an object of address: value");
+    }
+    for (const std::string& key : values.getMemberNames()) {
+      const std::string at = in + "." + key;
+      const int address = address_of(key, at);
+      if (!is_served(area, address, 1)) {
+        fail(at, std::string("not a served ") + (area == Area::coils ? "coil" : "register"));
+      }
+      const Json::Value& value = values[key];
+      const int number = area == Area::coils && value.isBool()
+                             ? (value.asBool() ? 1 : 0)
+                             : integer(value, at, 0, area == Area::coils ? 1 : kMaxRegisterValue);
+      changes.push_back({area, address, static_cast<std::uint16_t>(number)});
+    }
+  }
+}
+
+UnitSetup read_unit(const Json::Value& entry, const std::string& where) {
+  expect_object(entry, where, {"unit_id", "coils", "registers", "timeline"});
+  UnitSetup setup;
+  read_changes(entry, where, setup.initial);
+  if (!entry.isMember("timeline")) {
+    return setup;
+  }
+  const Json::Value& timeline = entry["timeline"];
+  if (!timeline.isArray()) {
+    fail(where + ".timeline", "must be an array");
+  }
+  for (Json::ArrayIndex i = 0; i < timeline.size(); ++i) {
+    const std::string at = where + ".timeline[" + std::to_string(i) + "]";
+    expect_object(timeline[i], at, {"cycle", "coils", "registers"});
+    if (!timeline[i].isMember("cycle")) {
+      fail(at, "needs a \"cycle\"");
+    }
+    TimelineEvent event{integer(timeline[i]["cycle"], at + ".cycle", 1, INT_MAX), {}};
+    if (!setup.timeline.empty() && event.cycle < setup.timeline.back().cycle) {
+      fail(at + ".cycle", "cycles must not go down");
+    }
+    read_changes(timeline[i], at, event.changes);
+    setup.timeline.push_back(std::move(event));
+  }
+  return setup;
+}
+
+}  // namespace
+
+std::map<int, UnitSetup> parse_scenario(const std::string& text, const std::string& origin,
+                                        const std::vector<int>& served_units) {
+  Json::CharReaderBuilder builder;
+  Json::CharReaderBuilder::strictMode(&builder.settings_);
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value root;
+  std::string errors;
+  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+    const std::string first_line = errors.substr(0, errors.find('\n'));
+    fail(origin, "not valid JSON: " + first_line);
+  }
+  expect_object(root, origin, {"units"});
+  const Json::Value& units = root["units"];
+  if (!units.isArray()) {
+    fail(origin + ": units", "must be an array");
+  }
+  std::map<int, UnitSetup> setups;
+  for (Json::ArrayIndex i = 0; i < units.size(); ++i) {
+    const std::string where = origin + ": units[" + std::to_string(i) + "]";
+    if (!units[i].isObject() || !units[i].isMember("unit_id")) {
+      fail(where, "must be an object with a \"unit_id\"");
+    }
+    const int id = integer(units[i]["unit_id"], where + ".unit_id", 1, kMaxUnitId);
+    if (std::find(served_units.begin(), served_units.end(), id) == served_units.end()) {
+      fail(where + ".unit_id", "unit " + std::to_string(id) + " is not served");
+    }
+    if (setups.count(id) != 0) {
+      fail(where + ".unit_id", "unit " + std::to_string(id) + " appears twice");
+    }
+    setups.emplace(id, read_unit(units[i], where));
+  }
+  return setups;
+}
+
+std::map<int, UnitSetup> load_scenario(const std::string& path,
+                                       const std::vector<int>& served_units) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    fail(path, "cannot read the scenario file");
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  return parse_scenario(text.str(), path, served_units);
+}
+
+}  // namespace velmocair::sim

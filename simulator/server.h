@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simulator/faults.h"
+
+namespace velmocair::sim {
+
+struct ServerOptions {
+  std::string tcp_host = "127.0.0.1";
+  int tcp_port = -1;                // -1: no TCP endpoint; 0: any free port
+  bool rtu_pty = false;             // serve Modbus RTU on a new pseudo-terminal
+  std::vector<int> unit_ids = {1};  // unit addresses served; others get no reply
+  std::string scenario_path;        // JSON scenario; empty: built-in defaults
+  FaultOptions faults;
+  // Every cycle start raises the unit's generation, and the first register of
+  // each register block of the poll cycle (8001, 8101, 8133, 8501, 8509,
+  // 3501, 8205, 8221) holds it; this overrides the set-point in 3501.
+  bool mark_generations = false;
+  int pace_baud = 0;  // >0: every reply leaves no sooner than a serial line of this baud allows
+};
+
+// A simulated air-conditioning unit (one or more unit addresses) serving
+// Modbus TCP and/or RTU. It answers reads of coils (function 01) and holding
+// registers (03) at the served addresses, stores single-register writes (06)
+// to 3501, 3504 and 3509, and answers anything else with an exception.
+class Server {
+ public:
+  // Opens the endpoints and loads the scenario; throws std::runtime_error
+  // with a one-line reason.
+  explicit Server(const ServerOptions& options);
+  ~Server();  // stops and joins
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  int tcp_port() const;                 // the bound port, -1 without TCP
+  const std::string& pty_path() const;  // slave device of the pty, "" without RTU
+  void start();                         // serves on background threads; once
+  void stop();                          // stops serving and joins; idempotent
+
+  // Observation, safe from any thread while serving.
+  std::uint64_t requests() const;              // requests received for served units
+  std::uint64_t faults(FaultKind kind) const;  // faults of this kind carried out
+  // Cycles the unit has started (its generation is this modulo 65536).
+  // These three throw std::out_of_range for an unserved unit or address.
+  int cycles(int unit_id) const;
+  std::vector<std::uint8_t> coils(int unit_id, int first, int count) const;
+  std::vector<std::uint16_t> registers(int unit_id, int first, int count) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velmocair::sim

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <modbus.h>
+
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "simulator/address_map.h"
+#include "simulator/fault_plan.h"
+#include "simulator/frames.h"
+
+namespace velmocair::sim {
+
+// One coil or register set to a value.
+struct UnitChange {
+  Area area;
+  int address;
+  std::uint16_t value;  // 0 or 1 for a coil
+};
+
+// Changes applied when the unit's cycle `cycle` starts, before its first read
+// is answered.
+struct TimelineEvent {
+  int cycle;
+  std::vector<UnitChange> changes;
+};
+
+// What a scenario says about one unit, on top of the built-in defaults.
+struct UnitSetup {
+  std::vector<UnitChange> initial;
+  std::vector<TimelineEvent> timeline;  // ascending by cycle
+};
+
+// The exception code the unit answers `request` with, or 0 for a normal reply.
+// Only reads of coils and holding registers and single-register writes are
+// supported.
+int exception_for(const Request& request);
+
+// The data of one unit address and its cycle count. Every member function
+// locks, so sessions on several threads may share a unit.
+class Unit {
+ public:
+  Unit(int id, const UnitSetup& setup, bool mark_generations, std::uint64_t seed);
+  ~Unit();
+  Unit(const Unit&) = delete;
+  Unit& operator=(const Unit&) = delete;
+
+  struct Admission {
+    int cycle;               // the unit's cycle once the request is taken in
+    const FaultRule* fault;  // the fault that strikes the request, or null
+  };
+  // Takes a request in: a read of coils from 8001 starts the next cycle; then
+  // the fault plan decides.
+  Admission admit(const Request& request, const FaultPlan& plan);
+
+  // Answers a supported request through libmodbus (a write is stored).
+  // Returns what modbus_reply returns.
+  int reply(modbus_t* context, const std::uint8_t* adu, int length);
+  // The normal reply PDU to a supported request, for replies that leave the
+  // unit altered; a write is stored as by reply().
+  std::vector<std::uint8_t> reply_pdu(const Request& request);
+
+  int cycles() const;
+  // Current image of served addresses; throws std::out_of_range otherwise.
+  std::vector<std::uint8_t> coils(int first, int count) const;
+  std::vector<std::uint16_t> registers(int first, int count) const;
+
+ private:
+  void set(const UnitChange& change);
+  void start_cycle();
+  void mark();
+
+  const int id_;
+  const bool mark_generations_;
+  const std::vector<TimelineEvent> timeline_;
+  mutable std::mutex mutex_;
+  modbus_mapping_t* image_;
+  std::mt19937_64 random_;
+  std::size_t next_event_ = 0;
+  int cycle_ = 0;
+};
+
+}  // namespace velmocair::sim

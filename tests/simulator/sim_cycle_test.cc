@@ -1,0 +1,135 @@
+// Cycles as the simulated unit counts them: scenario timelines, generation
+// marks, several unit addresses and wire pacing, over TCP and RTU.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "simulator/pacing.h"
+#include "tests/simulator/sim_master.h"
+
+namespace velmocair::sim {
+namespace {
+
+using testing::Master;
+using Words = std::vector<std::uint16_t>;
+
+constexpr int kSmokeAlarm = 8022;
+constexpr int kSmokeAlarmIndex = kSmokeAlarm - 8001;  // in the coils read from 8001
+
+// A scenario file that lives as long as the object.
+class ScenarioFile {
+ public:
+  explicit ScenarioFile(const std::string& text)
+      : path_(::testing::TempDir() + "scenario-" + std::to_string(::getpid()) + "-" +
+              std::to_string(counter_++) + ".json") {
+    std::ofstream(path_) << text;
+  }
+  ~ScenarioFile() { std::remove(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  static inline int counter_ = 0;
+  std::string path_;
+};
+
+class SimCycle : public ::testing::TestWithParam<Transport> {};
+
+INSTANTIATE_TEST_SUITE_P(Transports, SimCycle, ::testing::Values(Transport::tcp, Transport::rtu),
+                         testing::TransportName());
+
+TEST_P(SimCycle, TheTimelineRaisesAndClearsACoilByCycle) {
+  const ScenarioFile scenario(R"({"units": [{"unit_id": 1,
+      "coils": {"8043": 1}, "registers": {"8022": 261},
+      "timeline": [{"cycle": 3, "coils": {"8022": true}},
+                   {"cycle": 5, "coils": {"8022": 0}, "registers": {"8022": 255}}]}]})");
+  ServerOptions options = testing::options_on(GetParam());
+  options.scenario_path = scenario.path();
+  Server server(options);
+  server.start();
+  Master master(GetParam(), server, 1);
+  EXPECT_EQ(server.coils(1, 8043, 1), std::vector<std::uint8_t>{1}) << "initial coil";
+  for (int cycle = 1; cycle <= 6; ++cycle) {
+    const Master::Cycle read = master.poll_cycle();
+    ASSERT_EQ(read.completed, 20) << "cycle " << cycle;
+    const bool raised = cycle >= 3 && cycle < 5;
+    EXPECT_EQ(read.coils_8001[kSmokeAlarmIndex], raised ? 1 : 0) << "cycle " << cycle;
+    EXPECT_EQ(server.registers(1, 8022, 1),
+              Words{static_cast<std::uint16_t>(cycle < 5 ? 261 : 255)})
+        << "cycle " << cycle;
+    EXPECT_EQ(server.cycles(1), cycle);
+  }
+}
+
+TEST_P(SimCycle, GenerationMarksMakeEveryBlockOfACycleCarryItsNumber) {
+  ServerOptions options = testing::options_on(GetParam());
+  options.mark_generations = true;
+  Server server(options);
+  server.start();
+  Master master(GetParam(), server, 1);
+  ASSERT_EQ(master.write_register(3501, 230).rc, 1);
+  EXPECT_EQ(server.registers(1, 3501, 1), Words{0}) << "the mark overrides the set-point";
+  for (int cycle = 1; cycle <= 3; ++cycle) {
+    const Master::Cycle read = master.poll_cycle();
+    ASSERT_EQ(read.completed, 20);
+    EXPECT_EQ(read.first_words, Words(8, static_cast<std::uint16_t>(cycle))) << "cycle " << cycle;
+  }
+  Words not_a_cycle_start;
+  ASSERT_EQ(master.read_coils(8033, 8).rc, 8);
+  ASSERT_EQ(master.read_registers(8501, 1, &not_a_cycle_start).rc, 1);
+  EXPECT_EQ(not_a_cycle_start, Words{3}) << "only a read of coils from 8001 starts a cycle";
+
+  Server unmarked(testing::options_on(GetParam()));
+  unmarked.start();
+  Master plain(GetParam(), unmarked, 1);
+  const Master::Cycle read = plain.poll_cycle();
+  ASSERT_EQ(read.completed, 20);
+  EXPECT_EQ(read.first_words[5], 240) << "without marks 3501 holds the set-point";
+}
+
+TEST_P(SimCycle, UnitAddressesKeepTheirOwnDataAndCyclesAndOthersGetNoReply) {
+  const ScenarioFile scenario(R"({"units": [{"unit_id": 7, "registers": {"3504": 450}}]})");
+  ServerOptions options = testing::options_on(GetParam());
+  options.unit_ids = {2, 7};
+  options.scenario_path = scenario.path();
+  Server server(options);
+  server.start();
+  Master two(GetParam(), server, 2);
+  Master seven(GetParam(), server, 7);
+  ASSERT_EQ(two.write_register(3501, 210).rc, 1);
+  ASSERT_EQ(two.poll_cycle().completed, 20);
+  ASSERT_EQ(two.poll_cycle().completed, 20);
+  ASSERT_EQ(seven.poll_cycle().completed, 20);
+  Words two_settings;
+  Words seven_settings;
+  ASSERT_EQ(two.read_registers(3501, 4, &two_settings).rc, 4);
+  ASSERT_EQ(seven.read_registers(3501, 4, &seven_settings).rc, 4);
+  EXPECT_EQ(two_settings, (Words{210, 180, 240, 500}));
+  EXPECT_EQ(seven_settings, (Words{240, 180, 240, 450}));
+  EXPECT_EQ(server.cycles(2), 2);
+  EXPECT_EQ(server.cycles(7), 1);
+
+  const std::uint64_t served = server.requests();
+  Master stranger(GetParam(), server, 1, std::chrono::milliseconds(200));
+  EXPECT_EQ(stranger.read_coils(8001, 32).error, ETIMEDOUT) << "unit 1 is not served";
+  EXPECT_EQ(server.requests(), served);
+  EXPECT_THROW(server.cycles(1), std::out_of_range);
+}
+
+TEST_P(SimCycle, PacingHoldsACycleToAtLeastItsWireTime) {
+  constexpr int kBaud = 38400;
+  ServerOptions options = testing::options_on(GetParam());
+  options.pace_baud = kBaud;
+  Server server(options);
+  server.start();
+  Master master(GetParam(), server, 1);
+  const auto floor =
+      std::chrono::nanoseconds(wire_nanoseconds(kPollCycleFrames, poll_cycle_bytes(), kBaud));
+  const auto begin = std::chrono::steady_clock::now();
+  ASSERT_EQ(master.poll_cycle().completed, 20);
+  EXPECT_GE(std::chrono::steady_clock::now() - begin, floor) << "a lower bound, not a speed";
+}
+
+}  // namespace
+}  // namespace velmocair::sim

@@ -1,0 +1,129 @@
+// Scenario files and the options a server refuses.
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <stdexcept>
+
+#include "simulator/scenario.h"
+#include "simulator/server.h"
+
+namespace velmocair::sim {
+namespace {
+
+const std::vector<int> kServed = {1, 2};
+
+std::string error_of(const std::string& text) {
+  try {
+    parse_scenario(text, "s.json", kServed);
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "accepted";
+}
+
+TEST(SimScenario, ValuesAndTimelinesAreReadPerUnit) {
+  const std::map<int, UnitSetup> setups = parse_scenario(
+      R"({"units": [{"unit_id": 2, "coils": {"8101": true, "8102": 0},
+                     "registers": {"3501": 65535},
+                     "timeline": [{"cycle": 2, "coils": {"8101": 0}},
+                                  {"cycle": 2, "registers": {"8005": 7}}]}]})",
+      "s.json", kServed);
+  ASSERT_EQ(setups.size(), 1u);
+  const UnitSetup& setup = setups.at(2);
+  ASSERT_EQ(setup.initial.size(), 3u);
+  EXPECT_EQ(setup.initial[0].area, Area::coils);
+  EXPECT_EQ(setup.initial[0].address, 8101);
+  EXPECT_EQ(setup.initial[0].value, 1);
+  EXPECT_EQ(setup.initial[1].value, 0);
+  EXPECT_EQ(setup.initial[2].area, Area::registers);
+  EXPECT_EQ(setup.initial[2].value, 65535);
+  ASSERT_EQ(setup.timeline.size(), 2u);
+  EXPECT_EQ(setup.timeline[1].cycle, 2);
+  EXPECT_EQ(setup.timeline[1].changes[0].address, 8005);
+  EXPECT_EQ(setup.timeline[1].changes[0].value, 7);
+}
+
+TEST(SimScenario, BadScenariosAreRefusedWithWhereAndWhy) {
+  struct Row {
+    const char* text;
+    const char* message;
+  };
+  // clang-format off
+  // scenario text                                                           message
+  const Row rows[] = {
+      {"{",                                                                     "s.json: not valid JSON"},
+      {R"({"unit": []})",                                                       "s.json: unknown member \"unit\""},
+      {R"({"units": {}})",                                                      "s.json: units: must be an array"},
+      {R"({"units": [{}]})",                                                    "units[0]: must be an object with a \"unit_id\""},
+      {R"({"units": [{"unit_id": 3}]})",                                        "units[0].unit_id: unit 3 is not served"},
+      {R"({"units": [{"unit_id": 1}, {"unit_id": 1}]})",                        "units[1].unit_id: unit 1 appears twice"},
+      {R"({"units": [{"unit_id": 1, "colis": {}}]})",                           "units[0]: unknown member \"colis\""},
+      {R"({"units": [{"unit_id": 1, "coils": {"8100": 1}}]})",                  "units[0].coils.8100: not a served coil"},
+      {R"({"units": [{"unit_id": 1, "coils": {"8001": 2}}]})",                  "units[0].coils.8001: must be an integer in 0..1"},
+      {R"({"units": [{"unit_id": 1, "registers": {"3515": 1}}]})",              "units[0].registers.3515: not a served register"},
+      {R"({"units": [{"unit_id": 1, "registers": {"3501": 65536}}]})",          "must be an integer in 0..65535"},
+      {R"({"units": [{"unit_id": 1, "registers": {"0x0DAD": 1}}]})",            "\"0x0DAD\" is not an address"},
+      {R"({"units": [{"unit_id": 1, "timeline": {}}]})",                        "units[0].timeline: must be an array"},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"coils": {}}]}]})",           "timeline[0]: needs a \"cycle\""},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 0}]}]})",            "timeline[0].cycle: must be an integer in 1.."},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 4}, {"cycle": 3}]}]})", "timeline[1].cycle: cycles must not go down"},
+  };
+  // clang-format on
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_NE(error_of(rows[i].text).find(rows[i].message), std::string::npos)
+        << "row " << i << ": " << error_of(rows[i].text);
+  }
+  EXPECT_THROW(load_scenario("/nonexistent/scenario.json", kServed), std::runtime_error);
+}
+
+TEST(SimScenario, ServerRefusesUnsoundOptions) {
+  struct Row {
+    const char* what;
+    ServerOptions options;
+    const char* message;
+  };
+  const auto options = [](auto change) {
+    ServerOptions made;
+    made.tcp_port = 0;
+    change(made);
+    return made;
+  };
+  const auto with_rule = [&](auto change) {
+    return options([&](ServerOptions& made) {
+      FaultRule rule;
+      change(rule);
+      made.faults.rules.push_back(rule);
+    });
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"no endpoint",    options([](ServerOptions& o) { o.tcp_port = -1; }),              "nothing to serve"},
+      {"port too high",  options([](ServerOptions& o) { o.tcp_port = 65536; }),           "0..65535"},
+      {"no unit",        options([](ServerOptions& o) { o.unit_ids.clear(); }),           "no unit id"},
+      {"unit 248",       options([](ServerOptions& o) { o.unit_ids = {248}; }),           "outside 1..247"},
+      {"unit twice",     options([](ServerOptions& o) { o.unit_ids = {4, 4}; }),          "given twice"},
+      {"negative baud",  options([](ServerOptions& o) { o.pace_baud = -1; }),             "must not be negative"},
+      {"rate 1.5",       with_rule([](FaultRule& r) { r.probability = 1.5; }),            "probability"},
+      {"cycles 5..4",    with_rule([](FaultRule& r) { r.first_cycle = 5; r.last_cycle = 4; }), "cycles"},
+      {"zero delay",     with_rule([](FaultRule& r) { r.kind = FaultKind::delay; }),      "positive number"},
+      {"exception 7",    with_rule([](FaultRule& r) { r.kind = FaultKind::exception; r.exception_code = 7; }), "exception code"},
+      {"unserved unit",  with_rule([](FaultRule& r) { r.unit_id = 9; }),                  "unit 9 is not served"},
+      {"no scenario",    options([](ServerOptions& o) { o.scenario_path = "/nonexistent.json"; }), "cannot read"},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    try {
+      Server server(row.options);
+      ADD_FAILURE() << row.what << ": accepted";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(row.message), std::string::npos)
+          << row.what << ": " << error.what();
+    }
+  }
+  const Server first(options([](ServerOptions&) {}));
+  const ServerOptions taken = options([&](ServerOptions& o) { o.tcp_port = first.tcp_port(); });
+  EXPECT_THROW(Server second(taken), std::runtime_error) << "port in use";
+}
+
+}  // namespace
+}  // namespace velmocair::sim
