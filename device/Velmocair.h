@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commands/control_commands.h"
 #include "device/UniDataDevice.h"
 #include "device/Velmocair_Data_t.h"
 #include "device/poll_cycle_table.h"
@@ -21,6 +22,8 @@ class Velmocair : public VelmocairDataDevice {
   int InitSetting(const Json::Value& setting) override;
   int RefreshStatus() override;
   int process_payload(tab_type table, unsigned count) override;
+  int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_cap,
+                      int& out_len) override;
 
  protected:
   void RunCheckThreshold() override;
@@ -29,6 +32,30 @@ class Velmocair : public VelmocairDataDevice {
   int write_value = -1;   // value last written, compared with the unit's echo
 
  private:
+  // The arguments of one DeviceIoControl call, handed to the base unchanged.
+  struct IoRequest {
+    int code;
+    const void* in;
+    int in_len;
+    void* out;
+    int out_cap;
+    int& out_len;
+  };
+
   void request(const velmocair::ReadRequest& read);
   int AcknowledgeWrite();
+
+  int PassToHost(const IoRequest& io);
+  int RunNumericCommand(const velmocair::NumericCommand& command, const IoRequest& io);
+  int RunJsonCommand(const IoRequest& io);
+  int QueryWriteResult(const IoRequest& io);
+  void BeginCommand(int code);
+  void WriteRegister(const velmocair::NumericCommand& command, int value);
+
+  int ReadStatusText(void* out, int out_cap, int& out_len);
+  int ReadStatusReference(void* out, int out_cap, int& out_len);
+  // Rebuilds the document when a cycle has completed since the last build;
+  // the caller holds status_mutex.
+  void BringStatusDocumentUpToDate();
+  void RebuildStatusDocument();
 };
