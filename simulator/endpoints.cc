@@ -70,7 +70,7 @@ TcpListener listen_tcp(const std::string& host, int port) {
 
 Pty open_pty() {
   Pty pty;
-  pty.master = FileDescriptor(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  pty.master = FileDescriptor(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
   if (!pty.master) {
     fail_system("cannot open a pseudo-terminal");
   }

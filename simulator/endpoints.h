@@ -13,9 +13,10 @@ struct TcpListener {
 };
 TcpListener listen_tcp(const std::string& host, int port);
 
-// A pseudo-terminal in raw mode. The simulator reads and writes the master;
-// a Modbus master opens `path`. The simulator keeps the slave open too, so
-// the line stays up while no master has it open.
+// A pseudo-terminal in raw mode. The simulator reads and writes the master,
+// non-blocking, so that replies nobody reads are dropped instead of stalling
+// the line; a Modbus master opens `path`. The simulator keeps the slave open
+// too, so the line stays up while no master has it open.
 struct Pty {
   FileDescriptor master;
   FileDescriptor slave;

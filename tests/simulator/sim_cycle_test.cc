@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "simulator/pacing.h"
 #include "tests/simulator/sim_master.h"
@@ -49,7 +50,9 @@ TEST_P(SimCycle, TheTimelineRaisesAndClearsACoilByCycle) {
   Server server(options);
   server.start();
   Master master(GetParam(), server, 1);
-  EXPECT_EQ(server.coils(1, 8043, 1), std::vector<std::uint8_t>{1}) << "initial coil";
+  std::vector<std::uint8_t> initial;
+  ASSERT_EQ(master.read_coils(8043, 1, &initial).rc, 1);
+  EXPECT_EQ(initial, std::vector<std::uint8_t>{1}) << "initial coil 8043";
   for (int cycle = 1; cycle <= 6; ++cycle) {
     const Master::Cycle read = master.poll_cycle();
     ASSERT_EQ(read.completed, 20) << "cycle " << cycle;
@@ -115,6 +118,31 @@ TEST_P(SimCycle, UnitAddressesKeepTheirOwnDataAndCyclesAndOthersGetNoReply) {
   EXPECT_EQ(stranger.read_coils(8001, 32).error, ETIMEDOUT) << "unit 1 is not served";
   EXPECT_EQ(server.requests(), served);
   EXPECT_THROW(server.cycles(1), std::out_of_range);
+}
+
+TEST(SimCycleTcp, MastersOnSeveralConnectionsShareAUnit) {
+  constexpr int kMasters = 4;
+  constexpr int kCycles = 5;
+  ServerOptions options = testing::options_on(Transport::tcp);
+  options.mark_generations = true;
+  Server server(options);
+  server.start();
+  std::vector<int> completed(kMasters, 0);
+  std::vector<std::thread> masters;
+  for (int m = 0; m < kMasters; ++m) {
+    masters.emplace_back([&, m] {
+      Master master(Transport::tcp, server, 1);
+      for (int cycle = 0; cycle < kCycles; ++cycle) {
+        completed[m] += master.poll_cycle().completed == 20 ? 1 : 0;
+        master.write_register(3504, 400 + m);
+      }
+    });
+  }
+  for (std::thread& master : masters) {
+    master.join();
+  }
+  EXPECT_EQ(completed, std::vector<int>(kMasters, kCycles));
+  EXPECT_EQ(server.cycles(1), kMasters * kCycles);
 }
 
 TEST_P(SimCycle, PacingHoldsACycleToAtLeastItsWireTime) {

@@ -1,5 +1,5 @@
-// Frame arithmetic of the simulator: CRC, request lengths, reply framing,
-// broken frames and the wire time of pacing.
+// RTU framing of the simulator: the CRC and where a request ends. Replies,
+// broken frames and pacing are checked end to end in the other suites.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "simulator/frames.h"
-#include "simulator/pacing.h"
 
 namespace velmocair::sim {
 namespace {
@@ -47,63 +46,6 @@ TEST(SimFrames, RtuRequestLengthFollowsTheFunction) {
     EXPECT_EQ(rtu_request_length(rows[i].start.data(), static_cast<int>(rows[i].start.size())),
               rows[i].length)
         << "row " << i;
-  }
-}
-
-TEST(SimFrames, RequestsDecodeAlikeOnBothTransports) {
-  const Bytes tcp{0x12, 0x34, 0x00, 0x00, 0x00, 0x06, 0x05, 0x03, 0x0D, 0xAD, 0x00, 0x0E};
-  const Bytes rtu{0x05, 0x03, 0x0D, 0xAD, 0x00, 0x0E, 0x00, 0x00};
-  for (const auto& [transport, adu] : {
-           std::pair{Transport::tcp, tcp},
-           std::pair{Transport::rtu, rtu}
-  }) {
-    const Request request = decode_request(transport, adu.data(), static_cast<int>(adu.size()));
-    EXPECT_EQ(request.unit_id, 5);
-    EXPECT_EQ(request.function, kReadRegisters);
-    EXPECT_EQ(request.address, 3501);
-    EXPECT_EQ(request.quantity, 14);
-    EXPECT_EQ(request.rtu_length, 8);
-  }
-}
-
-TEST(SimFrames, RepliesAreFramedPerTransportAndBreakDetectably) {
-  const Bytes tcp_request{0xAB, 0xCD, 0x00, 0x00, 0x00, 0x06, 0x07, 0x06, 0x0D, 0xAD, 0x00, 0xF0};
-  Bytes echo{0x06, 0x0D, 0xAD, 0x00, 0xF0};
-  raise_echoed_value(echo);
-  EXPECT_EQ(echo, (Bytes{0x06, 0x0D, 0xAD, 0x00, 0xF1}));
-
-  Bytes tcp = reply_frame(Transport::tcp, tcp_request.data(), echo);
-  EXPECT_EQ(tcp, (Bytes{0xAB, 0xCD, 0x00, 0x00, 0x00, 0x06, 0x07, 0x06, 0x0D, 0xAD, 0x00, 0xF1}));
-  break_frame(Transport::tcp, tcp);
-  EXPECT_EQ(tcp[kTcpHeaderLength], 0x05) << "a write echo is carried as a coil write";
-
-  const Bytes rtu_request{0x07, 0x06, 0x0D, 0xAD, 0x00, 0xF0, 0x00, 0x00};
-  Bytes rtu = reply_frame(Transport::rtu, rtu_request.data(), echo);
-  ASSERT_EQ(rtu.size(), echo.size() + 3);
-  EXPECT_EQ(rtu[0], 0x07);
-  EXPECT_TRUE(rtu_crc_matches(rtu.data(), static_cast<int>(rtu.size())));
-  break_frame(Transport::rtu, rtu);
-  EXPECT_FALSE(rtu_crc_matches(rtu.data(), static_cast<int>(rtu.size())));
-}
-
-TEST(SimPacing, ExchangeTimeCountsTenBitsACharacterAndTwoSilences) {
-  struct Row {
-    int request_bytes;
-    int reply_bytes;
-    int baud;
-    std::int64_t nanoseconds;
-  };
-  // clang-format off
-  // request  reply  baud    nanoseconds
-  const Row rows[] = {
-      {8,  9,   9600, 25'000'000},  // 240 bits
-      {8, 81,  19200, 50'000'000},  // 960 bits
-      {8,  5, 115200,  1'736'111},  // 200 bits
-  };
-  // clang-format on
-  for (const Row& row : rows) {
-    EXPECT_EQ(exchange_time(row.request_bytes, row.reply_bytes, row.baud).count(), row.nanoseconds)
-        << row.request_bytes << "+" << row.reply_bytes << " bytes at " << row.baud;
   }
 }
 

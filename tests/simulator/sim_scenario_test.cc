@@ -1,4 +1,5 @@
-// Scenario files and the options a server refuses.
+// Scenario files and options a server refuses; scenarios that work are
+// driven end to end in sim_cycle_test.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -19,28 +20,6 @@ std::string error_of(const std::string& text) {
     return error.what();
   }
   return "accepted";
-}
-
-TEST(SimScenario, ValuesAndTimelinesAreReadPerUnit) {
-  const std::map<int, UnitSetup> setups = parse_scenario(
-      R"({"units": [{"unit_id": 2, "coils": {"8101": true, "8102": 0},
-                     "registers": {"3501": 65535},
-                     "timeline": [{"cycle": 2, "coils": {"8101": 0}},
-                                  {"cycle": 2, "registers": {"8005": 7}}]}]})",
-      "s.json", kServed);
-  ASSERT_EQ(setups.size(), 1u);
-  const UnitSetup& setup = setups.at(2);
-  ASSERT_EQ(setup.initial.size(), 3u);
-  EXPECT_EQ(setup.initial[0].area, Area::coils);
-  EXPECT_EQ(setup.initial[0].address, 8101);
-  EXPECT_EQ(setup.initial[0].value, 1);
-  EXPECT_EQ(setup.initial[1].value, 0);
-  EXPECT_EQ(setup.initial[2].area, Area::registers);
-  EXPECT_EQ(setup.initial[2].value, 65535);
-  ASSERT_EQ(setup.timeline.size(), 2u);
-  EXPECT_EQ(setup.timeline[1].cycle, 2);
-  EXPECT_EQ(setup.timeline[1].changes[0].address, 8005);
-  EXPECT_EQ(setup.timeline[1].changes[0].value, 7);
 }
 
 TEST(SimScenario, BadScenariosAreRefusedWithWhereAndWhy) {
