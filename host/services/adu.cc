@@ -1,0 +1,143 @@
+#include "host/services/adu.h"
+
+#include <iterator>
+
+namespace sitehost {
+namespace {
+
+constexpr int kMinUnitId = 0;  // 0 is broadcast: accepted on the line, never answered
+constexpr int kMaxUnitId = 255;
+constexpr int kMaxWireValue = 0xFFFF;
+
+// How each request kind goes on the wire.
+struct WireForm {
+  ModbusRequest::Kind kind;
+  unsigned char function_code;
+  bool sends_value;  // the fourth and fifth bytes carry the value, not the count
+};
+
+// clang-format off
+// request kind                   function code  value on the wire
+constexpr WireForm kWireForms[] = {
+    {ModbusRequest::read_bits,      0x01,          false},
+    {ModbusRequest::read_registers, 0x03,          false},
+    {ModbusRequest::write_register, 0x06,          true},
+};
+// clang-format on
+static_assert(std::size(kWireForms) == 3, "three request kinds go on the wire");
+
+constexpr std::size_t kRtuHeader = 1;  // unit address
+constexpr std::size_t kRtuCrc = 2;
+constexpr std::size_t kTcpHeader = 7;         // MBAP header including the unit id
+constexpr std::size_t kTcpLengthCounted = 6;  // bytes of the ADU the MBAP length does not count
+constexpr std::size_t kMinPdu = 2;            // function code and one byte
+
+const WireForm* wire_form(ModbusRequest::Kind kind) {
+  for (const WireForm& form : kWireForms) {
+    if (form.kind == kind) {
+      return &form;
+    }
+  }
+  return nullptr;
+}
+
+void put_word(std::vector<unsigned char>& bytes, int word) {
+  bytes.push_back(static_cast<unsigned char>((word >> 8) & 0xFF));
+  bytes.push_back(static_cast<unsigned char>(word & 0xFF));
+}
+
+std::uint16_t word_at(const unsigned char* bytes) {
+  return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+ReplyFrame refused(std::string why) {
+  ReplyFrame frame;
+  frame.error = std::move(why);
+  return frame;
+}
+
+ReplyFrame strip_rtu(const unsigned char* adu, std::size_t length, int unit_id) {
+  if (length < kRtuHeader + kMinPdu + kRtuCrc) {
+    return refused("frame too short");
+  }
+  const std::size_t body = length - kRtuCrc;
+  const std::uint16_t received = static_cast<std::uint16_t>(adu[body] | (adu[body + 1] << 8));
+  if (modbus_crc16(adu, body) != received) {
+    return refused("bad CRC");
+  }
+  if (adu[0] != unit_id) {
+    return refused("reply from unit " + std::to_string(adu[0]));
+  }
+  ReplyFrame frame;
+  frame.pdu = adu + kRtuHeader;
+  frame.length = body - kRtuHeader;
+  return frame;
+}
+
+ReplyFrame strip_tcp(const unsigned char* adu, std::size_t length, int unit_id) {
+  if (length < kTcpHeader + kMinPdu) {
+    return refused("frame too short");
+  }
+  if (word_at(adu) != kRawTransactionId) {
+    return refused("reply to transaction " + std::to_string(word_at(adu)));
+  }
+  if (word_at(adu + 2) != 0) {
+    return refused("not a Modbus protocol id");
+  }
+  if (word_at(adu + 4) != length - kTcpLengthCounted) {
+    return refused("MBAP length does not match the frame");
+  }
+  if (adu[6] != unit_id) {
+    return refused("reply from unit " + std::to_string(adu[6]));
+  }
+  ReplyFrame frame;
+  frame.pdu = adu + kTcpHeader;
+  frame.length = length - kTcpHeader;
+  return frame;
+}
+
+}  // namespace
+
+RawRequest raw_request(int unit_id, const ModbusRequest& request) {
+  RawRequest raw;
+  const WireForm* form = wire_form(request.kind);
+  const int fourth =
+      form != nullptr && form->sends_value ? request.value & kMaxWireValue : request.count;
+  if (form == nullptr) {
+    raw.error = "no request outstanding";
+  } else if (unit_id < kMinUnitId || unit_id > kMaxUnitId) {
+    raw.error = "unit address " + std::to_string(unit_id) + " out of range";
+  } else if (request.address < 0 || request.address > kMaxWireValue || fourth < 0 ||
+             fourth > kMaxWireValue) {
+    raw.error = "address or count out of range";
+  } else {
+    raw.bytes.push_back(static_cast<unsigned char>(unit_id));
+    raw.bytes.push_back(form->function_code);
+    put_word(raw.bytes, request.address);
+    put_word(raw.bytes, fourth);
+  }
+  return raw;
+}
+
+ReplyFrame strip_adu(Framing framing, const unsigned char* adu, std::size_t length, int unit_id) {
+  if (adu == nullptr) {
+    return refused("no frame");
+  }
+  return framing == Framing::rtu ? strip_rtu(adu, length, unit_id)
+                                 : strip_tcp(adu, length, unit_id);
+}
+
+std::uint16_t modbus_crc16(const unsigned char* bytes, std::size_t length) {
+  constexpr std::uint16_t kPolynomial = 0xA001;
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i < length; ++i) {
+    crc = static_cast<std::uint16_t>(crc ^ bytes[i]);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 1) != 0 ? static_cast<std::uint16_t>((crc >> 1) ^ kPolynomial)
+                           : static_cast<std::uint16_t>(crc >> 1);
+    }
+  }
+  return crc;
+}
+
+}  // namespace sitehost

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/services/blocking_queue.h"
+#include "host/services/history_store.h"
+
+namespace sitehost {
+
+// Writes history rows on its own thread from a queue, so that storing never
+// holds up a bus. Stopping (or destroying) it writes what is queued first.
+class HistoryWriter {
+ public:
+  using ErrorSink = std::function<void(const std::string& error)>;
+
+  HistoryWriter(std::unique_ptr<HistoryStore> store, ErrorSink on_error);
+  ~HistoryWriter();
+  HistoryWriter(const HistoryWriter&) = delete;
+  HistoryWriter& operator=(const HistoryWriter&) = delete;
+
+  void enqueue(std::uint32_t data_id, std::string time, const unsigned char* data,
+               std::size_t length);
+  // Writes the queued rows and ends the thread; later rows are dropped.
+  void stop();
+
+ private:
+  struct Row {
+    std::uint32_t data_id;
+    std::string time;
+    std::vector<unsigned char> record;
+  };
+
+  void run();
+
+  std::unique_ptr<HistoryStore> store_;
+  ErrorSink on_error_;
+  BlockingQueue<Row> queue_;
+  std::thread thread_;
+};
+
+}  // namespace sitehost
