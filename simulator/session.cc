@@ -58,7 +58,7 @@ Next answer(Transport transport, modbus_t* modbus, int fd, const std::uint8_t* a
   }
   Unit& unit = *found->second;
   context.counters.requests.fetch_add(1);
-  const FaultRule* const fault = unit.admit(request, context.plan).fault;
+  const FaultRule* const fault = unit.admit(request, context.plan);
   int exception = exception_for(request);
   Clock::time_point deadline = arrival;
   if (fault != nullptr) {

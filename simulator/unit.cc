@@ -85,14 +85,14 @@ Unit::Unit(int id, const UnitSetup& setup, bool mark_generations, std::uint64_t 
 
 Unit::~Unit() { modbus_mapping_free(image_); }
 
-Unit::Admission Unit::admit(const Request& request, const FaultPlan& plan) {
+const FaultRule* Unit::admit(const Request& request, const FaultPlan& plan) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (request.function == kReadCoils && request.address == kCycleStart.first) {
     start_cycle();
   }
   const RequestTraits traits{id_, kind_of(request), cycle_,
                              request.function == kWriteRegister && exception_for(request) == 0};
-  return {cycle_, plan.pick(traits, random_)};
+  return plan.pick(traits, random_);
 }
 
 int Unit::reply(modbus_t* context, const std::uint8_t* adu, int length) {

@@ -47,13 +47,9 @@ class Unit {
   Unit(const Unit&) = delete;
   Unit& operator=(const Unit&) = delete;
 
-  struct Admission {
-    int cycle;               // the unit's cycle once the request is taken in
-    const FaultRule* fault;  // the fault that strikes the request, or null
-  };
-  // Takes a request in: a read of coils from 8001 starts the next cycle; then
-  // the fault plan decides.
-  Admission admit(const Request& request, const FaultPlan& plan);
+  // Takes a request in: a read of coils from 8001 starts the next cycle.
+  // Returns the fault that strikes the request, or null.
+  const FaultRule* admit(const Request& request, const FaultPlan& plan);
 
   // Answers a supported request through libmodbus (a write is stored).
   // Returns what modbus_reply returns.
