@@ -228,8 +228,8 @@ HOST:PORT" or "listening rtu /dev/pts/N", and serves until SIGINT or SIGTERM.
   --unit-id LIST        unit addresses to serve, e.g. 1 or 1,3 or 1-8
                         (repeatable; default 1); others get no reply
   --scenario FILE       JSON scenario: values per unit and changes by cycle
-  --fault SPEC          inject a fault (repeatable; the first that strikes
-                        a request applies). SPEC is
+  --fault RULE          inject a fault (repeatable; the first that strikes
+                        a request applies). RULE is
                           KIND[=ARG][,rate=P][,cycles=A-B][,unit=N][,request=R]
                         KIND: no-reply, delay=MS, exception=CODE, wrong-echo,
                           broken-frame, drop
