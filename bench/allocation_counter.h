@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
-// Heap allocations made by this process so far. The benchmark binary replaces
-// the global operator new to count them.
+// Heap use of this process. The benchmark binary replaces the global
+// operator new and delete to count allocations and the bytes they hold.
 std::uint64_t allocations_so_far();
+std::int64_t live_heap_bytes();

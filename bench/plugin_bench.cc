@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <vector>
 
 #include "bench/allocation_counter.h"
 #include "bench/bench_unit.h"
@@ -66,5 +67,100 @@ void BM_LoadFromCache(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_LoadFromCache);
+
+// Code 801 serialises on every call; with no cycle in between it reuses the
+// document.
+void BM_StatusText(benchmark::State& state) {
+  BenchUnit unit;
+  unit.device.RoundDone();
+  std::vector<char> out(8192);
+  int out_len = 0;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(unit.device.DeviceIoControl(801, nullptr, 0, out.data(),
+                                                         static_cast<int>(out.size()), out_len));
+  }
+  state.counters["bytes"] = out_len;
+}
+BENCHMARK(BM_StatusText);
+
+void BM_StatusReference(benchmark::State& state) {
+  BenchUnit unit;
+  unit.device.RoundDone();
+  const Json::Value* document = nullptr;
+  int out_len = 0;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        unit.device.DeviceIoControl(803, nullptr, 0, &document, sizeof document, out_len));
+  }
+}
+BENCHMARK(BM_StatusReference);
+
+// A rebuild alone: code 803 after a new cycle time, which rebuilds the
+// document and hands out its address without serialising it.
+void BM_RebuildStatusDocument(benchmark::State& state) {
+  BenchUnit unit;
+  unit.device.RoundDone();
+  const Json::Value* document = nullptr;
+  int out_len = 0;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    unit.device.status_record_time += boost::posix_time::seconds(1);
+    benchmark::DoNotOptimize(
+        unit.device.DeviceIoControl(803, nullptr, 0, &document, sizeof document, out_len));
+  }
+}
+BENCHMARK(BM_RebuildStatusDocument);
+
+void BM_ResultQuery(benchmark::State& state) {
+  BenchUnit unit;
+  std::int32_t result = 0;
+  int out_len = 0;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        unit.device.DeviceIoControl(0, nullptr, 0, &result, sizeof result, out_len));
+  }
+}
+BENCHMARK(BM_ResultQuery);
+
+// All the plug-in does for one unit and cycle: 20 replies, the completion
+// with its 149 alarm checks, one rebuild and one 801 text.
+void BM_UnitCycle(benchmark::State& state) {
+  BenchUnit unit;
+  std::vector<char> out(8192);
+  int out_len = 0;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    unit.device.RefreshStatus();
+    for (int reply = 0; reply < BenchUnit::kRepliesPerCycle; ++reply) {
+      unit.device.process_payload(SPModbus::tab_bits, 0);
+    }
+    benchmark::DoNotOptimize(unit.device.DeviceIoControl(801, nullptr, 0, out.data(),
+                                                         static_cast<int>(out.size()), out_len));
+  }
+}
+BENCHMARK(BM_UnitCycle);
+
+// Memory a unit holds: the device object and its status document once built.
+void BM_MemoryPerUnit(benchmark::State& state) {
+  const auto units = static_cast<std::size_t>(state.range(0));
+  double bytes_per_unit = 0;
+  for (auto _ : state) {
+    const std::int64_t before = live_heap_bytes();
+    std::vector<std::unique_ptr<BenchUnit>> fleet;
+    for (std::size_t i = 0; i < units; ++i) {
+      fleet.push_back(std::make_unique<BenchUnit>());
+      fleet.back()->device.RoundDone();
+      const Json::Value* document = nullptr;
+      int out_len = 0;
+      fleet.back()->device.DeviceIoControl(803, nullptr, 0, &document, sizeof document, out_len);
+    }
+    bytes_per_unit = static_cast<double>(live_heap_bytes() - before) / static_cast<double>(units);
+  }
+  state.counters["bytes/unit"] = bytes_per_unit;
+}
+BENCHMARK(BM_MemoryPerUnit)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
