@@ -101,18 +101,18 @@ ReplyFrame strip_tcp(const unsigned char* adu, std::size_t length, int unit_id) 
 RawRequest raw_request(int unit_id, const ModbusRequest& request) {
   RawRequest raw;
   const WireForm* form = wire_form(request.kind);
-  const int fourth =
-      form != nullptr && form->sends_value ? request.value & kMaxWireValue : request.count;
   if (form == nullptr) {
     raw.error = "no request outstanding";
-  } else if (unit_id < kMinUnitId || unit_id > kMaxUnitId) {
+    return raw;
+  }
+  const int fourth = form->sends_value ? request.value & kMaxWireValue : request.count;
+  if (unit_id < kMinUnitId || unit_id > kMaxUnitId) {
     raw.error = "unit address " + std::to_string(unit_id) + " out of range";
   } else if (request.address < 0 || request.address > kMaxWireValue || fourth < 0 ||
              fourth > kMaxWireValue) {
     raw.error = "address or count out of range";
   } else {
-    raw.bytes.push_back(static_cast<unsigned char>(unit_id));
-    raw.bytes.push_back(form->function_code);
+    raw.bytes = {static_cast<unsigned char>(unit_id), form->function_code};
     put_word(raw.bytes, request.address);
     put_word(raw.bytes, fourth);
   }

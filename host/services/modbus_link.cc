@@ -6,7 +6,7 @@
 
 #include <array>
 #include <cerrno>
-#include <cstring>
+#include <string>
 
 namespace sitehost {
 namespace {
