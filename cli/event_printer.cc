@@ -1,0 +1,69 @@
+#include "cli/event_printer.h"
+
+#include <iostream>
+
+#include "cli/status_view.h"
+
+namespace velmocair::cli {
+
+void print_out(const std::string& text) {
+  std::cout.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
+}
+
+void print_error(const std::string& line) {
+  const std::string text = "velmocair-host: " + line + "\n";
+  std::cerr.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
+}
+
+void EventPrinter::print(const HostEvent& event) {
+  const std::string& unit = runtime_.unit(event.unit).name;
+  switch (event.kind) {
+    case HostEvent::cycle_completed:
+      print_cycle(event);
+      break;
+    case HostEvent::cycle_failed:
+      ++failed_cycles_;
+      print_error("cycle " + std::to_string(event.round) + " unit " + unit + ": " + event.text);
+      break;
+    case HostEvent::alarm_raised:
+    case HostEvent::alarm_cleared:
+      print_out(std::string(event.kind == HostEvent::alarm_raised ? "alarm raised: "
+                                                                  : "alarm cleared: ") +
+                "unit " + unit + " #" + std::to_string(event.alarm_index) + " " + event.text +
+                "\n");
+      break;
+    case HostEvent::notice:
+      print_error(event.text);
+      break;
+  }
+}
+
+void EventPrinter::print_queued() {
+  while (std::optional<HostEvent> event = runtime_.queued_event()) {
+    print(*event);
+  }
+}
+
+void EventPrinter::print_cycle(const HostEvent& event) {
+  const UnitConfig& unit = runtime_.unit(event.unit);
+  std::string text = runtime_.status_text(event.unit);
+  if (output_ == StatusOutput::status_text) {
+    if (text.empty() || text.back() != '\n') {
+      text += '\n';
+    }
+    print_out(text);
+    return;
+  }
+  const std::string heading = "cycle " + std::to_string(event.round) + " unit " + unit.name;
+  const std::optional<Json::Value> document = parse_status_text(text);
+  if (!document) {
+    print_out(heading + ": completed, but the device returned no status document\n");
+  } else if (output_ == StatusOutput::view) {
+    print_out(
+        readable_view(heading + " (data id " + std::to_string(unit.data_id) + ")", *document));
+  } else {
+    print_out(summary_line(heading, *document));
+  }
+}
+
+}  // namespace velmocair::cli

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace velmocair::cli {
+
+// What the host's threads report to the one that prints.
+struct HostEvent {
+  enum Kind : unsigned char {
+    cycle_completed,
+    cycle_failed,   // text: why
+    alarm_raised,   // text: the alarm text; alarm_index: the check's index
+    alarm_cleared,  // likewise
+    notice,         // text: a line for people (history reloaded, history error)
+  };
+
+  Kind kind = notice;
+  std::size_t unit = 0;  // index of the unit in the host
+  int round = 0;         // cycles: 1 for the first
+  std::string text;
+  unsigned short alarm_index = 0;
+};
+
+}  // namespace velmocair::cli

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <future>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/host_event.h"
+#include "cli/plugin_library.h"
+#include "cli/trace_file.h"
+#include "cli/unit_config.h"
+#include "host/SPModbus.h"
+#include "host/services/blocking_queue.h"
+#include "host/services/bus_worker.h"
+#include "host/services/history_store.h"
+#include "host/services/history_writer.h"
+#include "host/services/publisher.h"
+#include "host/services/threshold_service.h"
+#include "host/services/unit_controller.h"
+
+namespace velmocair::cli {
+
+struct RuntimeOptions {
+  std::string plugin_path;   // empty: default_plugin_path()
+  std::string history_path;  // empty: no history
+  std::string trace_path;    // empty: no trace
+  sitehost::LinkTiming timing;
+  sitehost::BusSchedule schedule;
+};
+
+// The host: the loaded plug-in, one device per unit with its controller,
+// the shared services, and one bus thread per serial device or TCP endpoint.
+// Events of every thread arrive in one queue for the thread that prints.
+class HostRuntime {
+ public:
+  // Loads the plug-in, creates and configures the devices and groups them
+  // onto buses. Throws UsageError for a configuration the devices or the
+  // buses refuse, RunError when the plug-in, history or trace is unusable.
+  HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> units);
+  ~HostRuntime();
+  HostRuntime(const HostRuntime&) = delete;
+  HostRuntime& operator=(const HostRuntime&) = delete;
+
+  std::size_t unit_count() const { return units_.size(); }
+  const UnitConfig& unit(std::size_t index) const { return units_[index].config; }
+  ORBSPDevice& device(std::size_t index) { return *units_[index].device; }
+
+  // Hands each unit's newest stored record to its device's LoadFromCache.
+  // Called before start(), so the reload precedes the first poll.
+  void reload_history();
+  void start();
+  // Stops the buses, then writes the queued history.
+  void stop();
+  // True once every bus has polled all its rounds.
+  bool rounds_done() const;
+
+  std::optional<HostEvent> next_event(std::chrono::steady_clock::time_point deadline) {
+    return events_.pop_until(deadline);
+  }
+  std::optional<HostEvent> queued_event() { return events_.try_pop(); }
+
+  // Runs `job` on the unit's bus thread between two poll requests.
+  std::future<void> submit(std::size_t unit, sitehost::BusJob job);
+
+  // The status document as text (DeviceIoControl code 801), from this thread.
+  std::string status_text(std::size_t unit);
+
+ private:
+  struct Unit {
+    UnitConfig config;
+    std::shared_ptr<sitehost::UnitController> controller;
+    std::shared_ptr<ORBController> host;  // the controller, traced when asked
+    std::unique_ptr<ORBSPDevice> device;
+    SPModbus* modbus = nullptr;
+    std::size_t bus = 0;
+    std::size_t slot = 0;  // the unit's index on its bus
+  };
+  struct BusPlan {
+    sitehost::BusAddress address;
+    std::vector<std::size_t> units;
+  };
+
+  void open_history(const std::string& path, const std::vector<UnitConfig>& units);
+  void add_unit(UnitConfig config);
+  std::vector<BusPlan> plan_buses();
+  void report_rules(std::uint32_t data_id, const std::vector<rule_value>& rules);
+
+  std::unique_ptr<PluginLibrary> plugin_;
+  std::unique_ptr<TraceFile> trace_;
+  sitehost::BlockingQueue<HostEvent> events_;
+  sitehost::Publisher publisher_;
+  sitehost::ThresholdService thresholds_;
+  std::map<std::uint32_t, std::size_t> unit_by_data_id_;
+  std::map<std::uint32_t, sitehost::HistoryRow> stored_;  // newest row per data id at start
+  std::unique_ptr<sitehost::HistoryWriter> history_;
+  std::vector<Unit> units_;
+  std::vector<std::unique_ptr<sitehost::BusWorker>> buses_;
+};
+
+}  // namespace velmocair::cli

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "cli/event_printer.h"
+#include "cli/host_runtime.h"
+#include "cli/options.h"
+
+namespace velmocair::cli {
+
+// The three things velmocair-host does; each returns its exit status.
+int run_poll(const HostOptions& options);
+int run_command(const HostOptions& options);
+int run_decode(const HostOptions& options);
+
+// Shared by the modes.
+RuntimeOptions runtime_options(const HostOptions& options, int rounds);
+StatusOutput status_output(const HostOptions& options);
+// Prints events until every bus has polled its rounds or the host is
+// interrupted; then stops the host and prints what is left.
+void print_until_done(HostRuntime& runtime, EventPrinter& printer);
+
+}  // namespace velmocair::cli

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmocair::cli {
+
+enum class Mode : unsigned char { poll, command, decode };
+
+// Where the units come from: a site file, one unit from flags, or (neither)
+// the built-in simulator.
+struct UnitFlags {
+  std::string site_file;
+  std::string tcp;  // HOST:PORT
+  std::string rtu;  // serial device
+  std::optional<int> unit_id;
+  std::optional<int> baud;
+  std::optional<char> parity;
+  std::optional<int> data_bits;
+  std::optional<int> stop_bits;
+  std::optional<std::uint32_t> data_id;
+  std::string unit_name;  // the site-file unit a command goes to
+};
+
+struct HostOptions {
+  Mode mode = Mode::poll;
+  bool help = false;
+  UnitFlags units;
+  std::optional<int> cycles;  // poll: until interrupted; command: none after it
+  double interval_seconds = 1.0;
+  int timeout_ms = 500;
+  std::string history;
+  std::string plugin;
+  std::string trace;
+  bool status = false;  // print each completed cycle's 801 text
+  bool view = false;    // print the readable view even when not on a terminal
+  // command
+  std::string action;
+  std::optional<int> value;
+  bool json = false;
+  // decode
+  std::string record_file;
+};
+
+// Parses the arguments after the program name. Throws UsageError.
+HostOptions parse_options(const std::vector<std::string>& arguments);
+
+// The --help text of a mode.
+std::string help_text(Mode mode);
+
+}  // namespace velmocair::cli

@@ -1,0 +1,63 @@
+#include <unistd.h>
+
+#include <chrono>
+
+#include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/modes.h"
+#include "cli/unit_source.h"
+
+namespace velmocair::cli {
+namespace {
+
+// How often the printing thread looks for an interrupt while idle.
+constexpr std::chrono::milliseconds kWakeInterval{100};
+constexpr double kMillisecondsPerSecond = 1000.0;
+
+}  // namespace
+
+RuntimeOptions runtime_options(const HostOptions& options, int rounds) {
+  RuntimeOptions runtime;
+  runtime.plugin_path = options.plugin;
+  runtime.history_path = options.history;
+  runtime.trace_path = options.trace;
+  runtime.timing.response_timeout = std::chrono::milliseconds(options.timeout_ms);
+  runtime.schedule.rounds = rounds;
+  runtime.schedule.interval = std::chrono::milliseconds(
+      static_cast<long long>(options.interval_seconds * kMillisecondsPerSecond));
+  return runtime;
+}
+
+StatusOutput status_output(const HostOptions& options) {
+  if (options.status) {
+    return StatusOutput::status_text;
+  }
+  return options.view || isatty(STDOUT_FILENO) != 0 ? StatusOutput::view : StatusOutput::summary;
+}
+
+void print_until_done(HostRuntime& runtime, EventPrinter& printer) {
+  while (!interrupted()) {
+    if (std::optional<HostEvent> event =
+            runtime.next_event(std::chrono::steady_clock::now() + kWakeInterval)) {
+      printer.print(*event);
+    } else if (runtime.rounds_done()) {
+      break;
+    }
+  }
+  printer.print_queued();
+  runtime.stop();
+  printer.print_queued();
+}
+
+int run_poll(const HostOptions& options) {
+  const UnitSource source(options);
+  HostRuntime runtime(runtime_options(options, options.cycles.value_or(-1)), source.units());
+  EventPrinter printer(runtime, status_output(options));
+  runtime.reload_history();
+  printer.print_queued();
+  runtime.start();
+  print_until_done(runtime, printer);
+  return printer.failed_cycles() == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace velmocair::cli

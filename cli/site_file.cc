@@ -1,0 +1,153 @@
+#include "cli/site_file.h"
+
+#include <json/reader.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "cli/exit_status.h"
+#include "cli/value_parsing.h"
+
+namespace velmocair::cli {
+namespace {
+
+constexpr const char* kSiteKeys[] = {"units"};
+constexpr const char* kUnitKeys[] = {"name", "data_id", "transport", "setting"};
+constexpr const char* kTransportKeys[] = {"tcp", "rtu", "baud", "parity", "data_bits", "stop_bits"};
+constexpr std::uint32_t kMaxDataId = 0xFFFFFFFF;
+
+template <std::size_t N>
+void reject_unknown_keys(const Json::Value& object, const char* const (&known)[N],
+                         const std::string& where) {
+  for (const std::string& key : object.getMemberNames()) {
+    if (std::none_of(std::begin(known), std::end(known),
+                     [&key](const char* name) { return key == name; })) {
+      throw UsageError(where + ": unknown key \"" + key + "\"");
+    }
+  }
+}
+
+std::string string_member(const Json::Value& object, const char* key, const std::string& where) {
+  const Json::Value& value = object[key];
+  if (!value.isString() || value.asString().empty()) {
+    throw UsageError(where + ": \"" + key + "\" must be a non-empty string");
+  }
+  return value.asString();
+}
+
+int int_member(const Json::Value& object, const char* key, int low, int high,
+               const std::string& where) {
+  const Json::Value& value = object[key];
+  if (!value.isInt() || value.asInt() < low || value.asInt() > high) {
+    throw UsageError(where + ": \"" + key + "\" must be a whole number " + std::to_string(low) +
+                     ".." + std::to_string(high));
+  }
+  return value.asInt();
+}
+
+sitehost::BusAddress parse_transport(const Json::Value& transport, const std::string& where) {
+  if (!transport.isObject()) {
+    throw UsageError(where + ": \"transport\" must be an object");
+  }
+  reject_unknown_keys(transport, kTransportKeys, where + " transport");
+  sitehost::BusAddress bus;
+  const bool tcp = transport.isMember("tcp");
+  if (tcp == transport.isMember("rtu")) {
+    throw UsageError(where + ": \"transport\" needs exactly one of \"tcp\" and \"rtu\"");
+  }
+  if (tcp) {
+    if (transport.size() != 1) {
+      throw UsageError(where + ": serial line keys need an \"rtu\" transport");
+    }
+    bus.kind = sitehost::BusAddress::tcp;
+    bus.endpoint = parse_endpoint(string_member(transport, "tcp", where), where + " tcp");
+    return bus;
+  }
+  bus.kind = sitehost::BusAddress::rtu;
+  bus.line.device = string_member(transport, "rtu", where);
+  if (transport.isMember("baud")) {
+    bus.line.baud = int_member(transport, "baud", 1, kMaxBaud, where);
+  }
+  if (transport.isMember("parity")) {
+    bus.line.parity = parse_parity(string_member(transport, "parity", where), where + " parity");
+  }
+  if (transport.isMember("data_bits")) {
+    bus.line.data_bits = int_member(transport, "data_bits", kMinDataBits, kMaxDataBits, where);
+  }
+  if (transport.isMember("stop_bits")) {
+    bus.line.stop_bits = int_member(transport, "stop_bits", kMinStopBits, kMaxStopBits, where);
+  }
+  return bus;
+}
+
+UnitConfig parse_unit(const Json::Value& entry, const std::string& where) {
+  if (!entry.isObject()) {
+    throw UsageError(where + ": must be an object");
+  }
+  reject_unknown_keys(entry, kUnitKeys, where);
+  UnitConfig unit;
+  unit.name = string_member(entry, "name", where);
+  const std::string named = where + " (" + unit.name + ")";
+  const Json::Value& data_id = entry["data_id"];
+  if (!data_id.isUInt64() || data_id.asUInt64() > kMaxDataId) {
+    throw UsageError(named + ": \"data_id\" must be a whole number 0..4294967295");
+  }
+  unit.data_id = static_cast<std::uint32_t>(data_id.asUInt64());
+  unit.bus = parse_transport(entry["transport"], named);
+  if (entry.isMember("setting")) {
+    if (!entry["setting"].isObject()) {
+      throw UsageError(named + ": \"setting\" must be an object");
+    }
+    unit.setting = entry["setting"];
+  }
+  return unit;
+}
+
+}  // namespace
+
+std::vector<UnitConfig> parse_site_text(const std::string& text, const std::string& origin) {
+  Json::CharReaderBuilder builder;
+  Json::CharReaderBuilder::strictMode(&builder.settings_);
+  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value root;
+  std::string errors;
+  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+    const std::string first_line = errors.substr(0, errors.find('\n'));
+    throw UsageError(origin + ": not valid JSON: " + first_line);
+  }
+  if (!root.isObject() || !root["units"].isArray() || root["units"].empty()) {
+    throw UsageError(origin + ": expected an object with a non-empty \"units\" array");
+  }
+  reject_unknown_keys(root, kSiteKeys, origin);
+  std::vector<UnitConfig> units;
+  std::set<std::string> names;
+  std::set<std::uint32_t> data_ids;
+  const Json::Value& entries = root["units"];
+  for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
+    UnitConfig unit = parse_unit(entries[i], origin + ": unit " + std::to_string(i + 1));
+    if (!names.insert(unit.name).second) {
+      throw UsageError(origin + ": unit name \"" + unit.name + "\" given twice");
+    }
+    if (!data_ids.insert(unit.data_id).second) {
+      throw UsageError(origin + ": data id " + std::to_string(unit.data_id) + " given twice");
+    }
+    units.push_back(std::move(unit));
+  }
+  return units;
+}
+
+std::vector<UnitConfig> load_site_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    throw UsageError(path + ": cannot read the site file");
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  return parse_site_text(text.str(), path);
+}
+
+}  // namespace velmocair::cli

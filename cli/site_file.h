@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/unit_config.h"
+
+namespace velmocair::cli {
+
+// Site file: the units one host drives.
+//   {"units": [
+//     {"name": "crac-1", "data_id": 1001,
+//      "transport": {"tcp": "192.168.1.20:502"},
+//      "setting": {"appSetting": {"b_mode": 1}, "modbus": {"unit_id": 1}}},
+//     {"name": "crac-2", "data_id": 1002,
+//      "transport": {"rtu": "/dev/ttyUSB0", "baud": 9600, "parity": "none",
+//                    "data_bits": 8, "stop_bits": 1},
+//      "setting": {"modbus": {"unit_id": 2}}}]}
+// "setting" (optional, default {}) is handed to the device's InitSetting as
+// it stands. Serial keys other than "rtu" are optional (baud: the unit's
+// resolved rate; parity none, 8 data bits, 1 stop bit). Unknown keys, repeated
+// names or data ids are errors. Throws UsageError with a one-line reason.
+std::vector<UnitConfig> parse_site_text(const std::string& text, const std::string& origin);
+std::vector<UnitConfig> load_site_file(const std::string& path);
+
+}  // namespace velmocair::cli

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <fstream>
+#include <mutex>
+#include <string>
+
+namespace velmocair::cli {
+
+// The --trace file: one compact JSON object per line, in the order the calls
+// returned, whole lines even when several buses call at once.
+class TraceFile {
+ public:
+  // Throws RunError when the file cannot be written.
+  explicit TraceFile(const std::string& path);
+  void write(const Json::Value& call);
+
+ private:
+  std::mutex mutex_;
+  std::ofstream file_;
+};
+
+}  // namespace velmocair::cli

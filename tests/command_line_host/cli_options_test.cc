@@ -1,0 +1,157 @@
+// velmocair-host's command line: --help for every mode, and every bad option,
+// site file or unit configuration refused with one line and exit status 2.
+#include <gtest/gtest.h>
+#include <json/writer.h>
+
+#include "tests/command_line_host/host_run.h"
+
+namespace velmocair::testing {
+namespace {
+
+constexpr int kUsage = 2;
+
+struct BadCommandLine {
+  std::vector<std::string> arguments;
+  const char* says;  // part of the one line on standard error
+};
+
+TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
+  // clang-format off
+  const BadCommandLine cases[] = {
+      {{"--bogus"},                                   "unknown option --bogus"},
+      {{"--cycles"},                                  "--cycles needs a value"},
+      {{"--cycles", "many"},                          "--cycles: expected a whole number"},
+      {{"--cycles", "0"},                             "at least 1 cycle"},
+      {{"--interval", "-1"},                          "--interval: expected a number of seconds 0..86400"},
+      {{"--interval", "1e300"},                       "--interval: expected a number of seconds"},
+      {{"--interval", "nan"},                         "--interval: expected a number of seconds"},
+      {{"--timeout-ms", "0"},                         "--timeout-ms: expected a whole number 1..60000"},
+      {{"--tcp", "localhost"},                        "--tcp: expected HOST:PORT"},
+      {{"--tcp", "localhost:70000"},                  "--tcp: expected a whole number 1..65535"},
+      {{"--tcp", "a:1", "--rtu", "/dev/ttyS0"},       "either --tcp or --rtu"},
+      {{"--unit-id", "3"},                            "--unit-id needs --tcp or --rtu"},
+      {{"--tcp", "a:1", "--unit-id", "248"},          "--unit-id: expected a whole number 1..247"},
+      {{"--tcp", "a:1", "--baud", "9600"},            "need --rtu"},
+      {{"--rtu", "/dev/ttyS0", "--parity", "mark"},   "--parity: expected none, even or odd"},
+      {{"--rtu", "/dev/ttyS0", "--data-bits", "9"},   "--data-bits: expected a whole number 5..8"},
+      {{"--data-id", "-4"},                           "--data-id: expected a data id"},
+      {{"--status", "--view"},                        "either --status or --view"},
+      {{"--site", "/nonexistent/site.json"},          "cannot read the site file"},
+      {{"--unit", "a"},                               "unknown option --unit"},
+      {{"--json"},                                    "unknown option --json"},
+      {{"stray"},                                     "unexpected argument 'stray'"},
+      {{"command"},                                   "command: give start, stop"},
+      {{"command", "fly"},                            "unknown action 'fly'"},
+      {{"command", "temperature"},                    "give the set-point VALUE"},
+      {{"command", "temperature", "6554"},            "temperature: expected a whole number 0..6553"},
+      {{"command", "start", "5"},                     "unexpected argument '5'"},
+      {{"command", "stop", "--unit", "a"},            "--unit needs --site"},
+      {{"decode"},                                    "decode: give either FILE or --history FILE"},
+      {{"decode", "a.bin", "--history", "h.sqlite"},  "decode: give either FILE or --history FILE"},
+      {{"decode", "a.bin", "--cycles", "2"},          "unknown option --cycles"},
+  };
+  // clang-format on
+  ScratchFolder folder;
+  for (const BadCommandLine& test : cases) {
+    const HostRun run = run_host(folder, test.arguments);
+    const std::string shown = test.arguments.front() + "...";
+    EXPECT_EQ(run.status, kUsage) << shown << "\n" << run.transcript();
+    EXPECT_TRUE(run.out.empty()) << shown;
+    ASSERT_EQ(run.err.size(), 1u) << shown << "\n" << run.transcript();
+    EXPECT_EQ(run.err[0].rfind("velmocair-host: ", 0), 0u) << run.err[0];
+    EXPECT_NE(run.err[0].find(test.says), std::string::npos)
+        << shown << ": \"" << run.err[0] << "\" lacks \"" << test.says << "\"";
+  }
+}
+
+struct BadSite {
+  const char* name;
+  Json::Value site;
+  const char* says;
+};
+
+Json::Value site_of(std::initializer_list<Json::Value> units) {
+  Json::Value site(Json::objectValue);
+  site["units"] = Json::Value(Json::arrayValue);
+  for (const Json::Value& unit : units) {
+    site["units"].append(unit);
+  }
+  return site;
+}
+
+Json::Value unit_on(const char* name, int data_id, const char* device, int unit_id, int baud = 0) {
+  Json::Value unit(Json::objectValue);
+  unit["name"] = name;
+  unit["data_id"] = data_id;
+  unit["transport"]["rtu"] = device;
+  if (baud != 0) {
+    unit["transport"]["baud"] = baud;
+  }
+  unit["setting"]["modbus"]["unit_id"] = unit_id;
+  return unit;
+}
+
+// Site files that parse but that the devices or the buses refuse.
+TEST(HostCommandLine, RefusesUnitConfigurationsTheHostCannotRun) {
+  Json::Value out_of_range = unit_on("a", 1, "/dev/ttyS9", 1);
+  out_of_range["setting"]["modbus"]["unit_id"] = 300;
+  // clang-format off
+  const BadSite cases[] = {
+      {"unit address out of range", site_of({out_of_range}),
+       "unit a: the device refused its configuration"},
+      {"two units at one address", site_of({unit_on("a", 1, "/dev/ttyS9", 3), unit_on("b", 2, "/dev/ttyS9", 3)}),
+       "unit b: unit address 3 on rtu /dev/ttyS9 is taken by unit a"},
+      {"one line at two rates", site_of({unit_on("a", 1, "/dev/ttyS9", 1, 9600), unit_on("b", 2, "/dev/ttyS9", 2, 19200)}),
+       "unit b: line settings of rtu /dev/ttyS9 differ from those of unit a"},
+  };
+  // clang-format on
+  ScratchFolder folder;
+  for (const BadSite& test : cases) {
+    const std::string path = folder.path("site.json");
+    write_file(path, Json::writeString(Json::StreamWriterBuilder(), test.site));
+    const HostRun run = run_host(folder, {"--site", path, "--cycles", "1"});
+    EXPECT_EQ(run.status, kUsage) << test.name << "\n" << run.transcript();
+    ASSERT_EQ(run.err.size(), 1u) << test.name << "\n" << run.transcript();
+    EXPECT_NE(run.err[0].find(test.says), std::string::npos) << test.name << ": " << run.err[0];
+  }
+}
+
+TEST(HostCommandLine, RefusesABrokenSiteFileWithOneLine) {
+  ScratchFolder folder;
+  const std::string path = folder.path("site.json");
+  write_file(path, "{\"units\": [ {\"name\": \"a\", ");
+  const HostRun run = run_host(folder, {"--site", path});
+  EXPECT_EQ(run.status, kUsage);
+  ASSERT_EQ(run.err.size(), 1u) << run.transcript();
+  EXPECT_NE(run.err[0].find(path + ": not valid JSON"), std::string::npos) << run.err[0];
+}
+
+struct HelpCase {
+  std::vector<std::string> arguments;
+  std::vector<const char*> mentions;
+};
+
+TEST(HostCommandLine, ShowsHelpForEveryMode) {
+  // clang-format off
+  const HelpCase cases[] = {
+      {{"--help"},            {"usage: velmocair-host", "--tcp HOST:PORT", "--rtu DEVICE", "--cycles N", "--status", "--trace FILE", "exit status"}},
+      {{"command", "--help"}, {"command start|stop", "--json", "--unit NAME", "confirmed"}},
+      {{"decode", "--help"},  {"decode FILE", "--history FILE", "LoadFromCache"}},
+  };
+  // clang-format on
+  ScratchFolder folder;
+  for (const HelpCase& test : cases) {
+    const HostRun run = run_host(folder, test.arguments);
+    EXPECT_EQ(run.status, 0);
+    std::string text;
+    for (const std::string& line : run.out) {
+      text += line + "\n";
+    }
+    for (const char* mention : test.mentions) {
+      EXPECT_NE(text.find(mention), std::string::npos) << test.arguments[0] << " lacks " << mention;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velmocair::testing

@@ -1,0 +1,98 @@
+// Site files: the units, their transports and configurations, and every
+// mistake refused with a reason that names the place.
+#include "cli/site_file.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/exit_status.h"
+
+namespace velmocair::cli {
+namespace {
+
+constexpr const char* kSite = R"({"units": [
+  {"name": "crac-1", "data_id": 1001, "transport": {"tcp": "10.0.0.5:502"},
+   "setting": {"appSetting": {"b_mode": 2}, "modbus": {"unit_id": 4}}},
+  {"name": "crac-2", "data_id": 4294967295, "transport": {"rtu": "/dev/ttyUSB0"}},
+  {"name": "crac-3", "data_id": 0,
+   "transport": {"rtu": "/dev/ttyUSB1", "baud": 19200, "parity": "even", "data_bits": 7,
+                 "stop_bits": 2}}
+]})";
+
+TEST(SiteFile, ReadsEachUnitsTransportAndConfiguration) {
+  const std::vector<UnitConfig> units = parse_site_text(kSite, "site.json");
+  ASSERT_EQ(units.size(), 3u);
+
+  EXPECT_EQ(units[0].name, "crac-1");
+  EXPECT_EQ(units[0].data_id, 1001u);
+  ASSERT_TRUE(units[0].bus);
+  EXPECT_EQ(units[0].bus->kind, sitehost::BusAddress::tcp);
+  EXPECT_EQ(units[0].bus->endpoint.host, "10.0.0.5");
+  EXPECT_EQ(units[0].bus->endpoint.port, 502);
+  EXPECT_EQ(units[0].setting["appSetting"]["b_mode"].asInt(), 2);
+  EXPECT_EQ(units[0].setting["modbus"]["unit_id"].asInt(), 4);
+
+  EXPECT_EQ(units[1].data_id, 4294967295u);
+  EXPECT_EQ(units[1].bus->kind, sitehost::BusAddress::rtu);
+  EXPECT_EQ(units[1].bus->line.device, "/dev/ttyUSB0");
+  EXPECT_EQ(units[1].bus->line.baud, 0) << "the unit's resolved rate";
+  EXPECT_EQ(units[1].bus->line.parity, 'N');
+  EXPECT_EQ(units[1].bus->line.data_bits, 8);
+  EXPECT_EQ(units[1].bus->line.stop_bits, 1);
+  EXPECT_TRUE(units[1].setting.isObject() && units[1].setting.empty());
+
+  EXPECT_EQ(units[2].bus->line.baud, 19200);
+  EXPECT_EQ(units[2].bus->line.parity, 'E');
+  EXPECT_EQ(units[2].bus->line.data_bits, 7);
+  EXPECT_EQ(units[2].bus->line.stop_bits, 2);
+  EXPECT_EQ(units[2].bus->name(), "rtu /dev/ttyUSB1");
+}
+
+struct BadSiteText {
+  const char* text;
+  const char* says;
+};
+
+TEST(SiteFile, RefusesMistakesNamingThePlace) {
+  // clang-format off
+  const BadSiteText cases[] = {
+      {R"([])",                                     "non-empty \"units\" array"},
+      {R"({"units": []})",                          "non-empty \"units\" array"},
+      {R"({"units": [1]})",                         "unit 1: must be an object"},
+      {R"({"units": [{"name": "a"}], "x": 1})",     "unknown key \"x\""},
+      {R"({"units": [{"data_id": 1, "transport": {"tcp": "h:1"}}]})",                       "unit 1: \"name\" must be a non-empty string"},
+      {R"({"units": [{"name": "a", "data_id": -1, "transport": {"tcp": "h:1"}}]})",         "unit 1 (a): \"data_id\""},
+      {R"({"units": [{"name": "a", "data_id": 4294967296, "transport": {"tcp": "h:1"}}]})", "unit 1 (a): \"data_id\""},
+      {R"({"units": [{"name": "a", "data_id": 1}]})",                                       "\"transport\" must be an object"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {}}]})",                      "exactly one of \"tcp\" and \"rtu\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"tcp": "h:1", "rtu": "/d"}}]})", "exactly one of"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"tcp": "h:1", "baud": 9600}}]})", "need an \"rtu\" transport"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"tcp": "h"}}]})",            "expected HOST:PORT"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "parity": "x"}}]})", "expected none, even or odd"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "stop_bits": 3}}]})", "\"stop_bits\" must be a whole number 1..2"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "speed": 9600}}]})", "transport: unknown key \"speed\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": 5}]})", "\"setting\" must be an object"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "mode": 1}]})",   "unknown key \"mode\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}},
+                     {"name": "a", "data_id": 2, "transport": {"rtu": "/d"}}]})",          "unit name \"a\" given twice"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}},
+                     {"name": "b", "data_id": 1, "transport": {"rtu": "/d"}}]})",          "data id 1 given twice"},
+      {R"({"units": [{"name": "a", "name": "b"}]})",                                        "not valid JSON"},
+      {R"({"units": [)",                                                                    "not valid JSON"},
+  };
+  // clang-format on
+  for (const BadSiteText& test : cases) {
+    try {
+      parse_site_text(test.text, "site.json");
+      ADD_FAILURE() << "accepted: " << test.text;
+    } catch (const UsageError& error) {
+      const std::string message = error.what();
+      EXPECT_EQ(message.rfind("site.json", 0), 0u) << message;
+      EXPECT_NE(message.find(test.says), std::string::npos)
+          << test.text << "\n  said: " << message << "\n  lacks: " << test.says;
+      EXPECT_EQ(message.find('\n'), std::string::npos) << "one line: " << message;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velmocair::cli
