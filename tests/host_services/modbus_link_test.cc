@@ -23,10 +23,10 @@ using Bytes = std::vector<unsigned char>;
 namespace sim = velmocair::sim;
 
 constexpr std::chrono::milliseconds kTimeout{200};
-// Longer than the response time-out, shorter than time-out plus quiet period:
-// the delayed reply arrives while the master is still waiting for silence.
+// Longer than the response time-out, well short of time-out plus quiet
+// period: the delayed reply arrives while the master still waits for silence.
 constexpr int kLateByMs = 400;
-constexpr std::chrono::milliseconds kQuietPeriod{500};
+constexpr std::chrono::milliseconds kQuietPeriod{1000};
 
 const ModbusRequest kCoils8001{ModbusRequest::read_bits, 8001, 32, 0};
 const ModbusRequest kRegisters8001{ModbusRequest::read_registers, 8001, 2, 0};
