@@ -7,10 +7,12 @@
 
 namespace velmocair::sim {
 
-// Built-in image of a unit in cooling mode with both power feeds closed.
+// Built-in image of a running unit with both power feeds closed.
 // Temperatures, humidities and pressures are in tenths. Addresses not listed
-// hold 0. Registers 8001..8011 are the run-mode flags (0/1); the status
-// document also reads 8003..8007 as numbers, so those show the flags.
+// hold 0. The status document reads registers 8003..8007 both as run-mode
+// flags and as the supply, room and return-air values and the run hours; the
+// image holds the values there, so those five run-mode texts show "无效值".
+// Register 8002 stays 0: the document also reads it as a second smoke alarm.
 
 struct DefaultCoil {
   int address;  // coil that is on at start
@@ -50,7 +52,11 @@ inline constexpr DefaultRegister kDefaultRegisters[] = {
     {3512,    30},  // start delay, seconds
     {3513,   300},  // supply-air high alarm 30.0
     {3514,   100},  // supply-air low alarm 10.0
-    {8002,     1},  // run mode: cooling
+    {8003,   185},  // supply-air temperature 18.5
+    {8004,   240},  // room temperature 24.0
+    {8005,   253},  // return-air temperature 25.3
+    {8006,   486},  // return-air humidity 48.6
+    {8007, 21560},  // unit run hours
     {8014,   380},  // supply voltage
     {8015,   452},  // supply-air humidity 45.2
     {8020,  1260},  // humidifier run hours
@@ -97,7 +103,7 @@ inline constexpr DefaultRegister kDefaultRegisters[] = {
 };
 // clang-format on
 static_assert(std::size(kDefaultCoils) == 9);
-static_assert(std::size(kDefaultRegisters) == 57);
+static_assert(std::size(kDefaultRegisters) == 61);
 
 constexpr bool default_coils_are_served() {
   for (const DefaultCoil& coil : kDefaultCoils) {

@@ -78,7 +78,8 @@ TEST_P(SimMap, TheImageLooksLikeAUnitRunning) {
       {3501, 240},  // return-air set-point 24.0
       {3504, 500},  // humidity set-point 50.0
       {3509,   1},  // on
-      {8002,   1},  // cooling
+      {8002,   0},  // no second smoke alarm
+      {8005, 253},  // return air 25.3
       {8033,   1},  // power feed A closed
       {8034,   1},  // power feed B closed
   };
@@ -88,10 +89,11 @@ TEST_P(SimMap, TheImageLooksLikeAUnitRunning) {
     ASSERT_EQ(master_.read_registers(row.address, 1, &word).rc, 1) << row.address;
     EXPECT_EQ(word[0], row.value) << "register " << row.address;
   }
-  std::vector<std::uint16_t> modes;
-  ASSERT_EQ(master_.read_registers(8001, 11, &modes).rc, 11);
-  EXPECT_TRUE(std::all_of(modes.begin(), modes.end(), [](std::uint16_t m) { return m <= 1; }))
-      << "run modes 8001..8011 are flags";
+  std::vector<std::uint16_t> climate;
+  ASSERT_EQ(master_.read_registers(8003, 4, &climate).rc, 4);
+  EXPECT_TRUE(std::all_of(climate.begin(), climate.end(),
+                          [](std::uint16_t tenths) { return tenths >= 100 && tenths <= 900; }))
+      << "supply, room, return-air temperatures and humidity 8003..8006 in tenths";
   EXPECT_EQ(server_.coils(1, 8001, 1), Bytes{1}) << "unit on";
 }
 
