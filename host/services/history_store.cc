@@ -10,6 +10,7 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 // Bound in place of a null pointer, which SQLite would store as NULL.
 constexpr unsigned char kNoBytes = 0;
+constexpr const char* kInsertRow = "INSERT INTO history (data_id, time, record) VALUES (?, ?, ?)";
 constexpr const char* kWritablePragmas = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;";
 
 // A prepared statement, finalised on every path.
@@ -63,19 +64,51 @@ std::unique_ptr<HistoryStore> HistoryStore::open(const std::string& path, Access
   return store;
 }
 
-HistoryStore::~HistoryStore() { sqlite3_close(db_); }
+HistoryStore::~HistoryStore() {
+  sqlite3_finalize(insert_);
+  sqlite3_close(db_);
+}
+
+bool HistoryStore::insert(std::uint32_t data_id, const std::string& time, const unsigned char* data,
+                          std::size_t length) {
+  if (insert_ == nullptr &&
+      sqlite3_prepare_v2(db_, kInsertRow, -1, &insert_, nullptr) != SQLITE_OK) {
+    return false;
+  }
+  const bool stored =
+      sqlite3_bind_int64(insert_, 1, static_cast<sqlite3_int64>(data_id)) == SQLITE_OK &&
+      sqlite3_bind_text(insert_, 2, time.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
+      sqlite3_bind_blob64(insert_, 3, data != nullptr ? data : &kNoBytes, length,
+                          SQLITE_TRANSIENT) == SQLITE_OK &&
+      sqlite3_step(insert_) == SQLITE_DONE;
+  sqlite3_reset(insert_);
+  sqlite3_clear_bindings(insert_);
+  return stored;
+}
 
 std::string HistoryStore::append(std::uint32_t data_id, const std::string& time,
                                  const unsigned char* data, std::size_t length) {
-  const Statement insert(db_, "INSERT INTO history (data_id, time, record) VALUES (?, ?, ?)");
-  sqlite3_stmt* statement = insert.get();
-  if (statement == nullptr ||
-      sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(data_id)) != SQLITE_OK ||
-      sqlite3_bind_text(statement, 2, time.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK ||
-      sqlite3_bind_blob64(statement, 3, data != nullptr ? data : &kNoBytes, length,
-                          SQLITE_TRANSIENT) != SQLITE_OK ||
-      sqlite3_step(statement) != SQLITE_DONE) {
+  if (!insert(data_id, time, data, length)) {
     return db_error(db_, "cannot store history");
+  }
+  return {};
+}
+
+std::string HistoryStore::append_all(const std::vector<HistoryRow>& rows) {
+  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return db_error(db_, "cannot store history");
+  }
+  for (const HistoryRow& row : rows) {
+    if (!insert(row.data_id, row.time, row.record.data(), row.record.size())) {
+      const std::string error = db_error(db_, "cannot store history");
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      return error;
+    }
+  }
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const std::string error = db_error(db_, "cannot store history");
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return error;
   }
   return {};
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace sitehost {
 
@@ -37,13 +38,20 @@ class HistoryStore {
   // Empty on success, else the reason.
   std::string append(std::uint32_t data_id, const std::string& time, const unsigned char* data,
                      std::size_t length);
+  // Appends the rows (their ids are ignored) in order, in one transaction:
+  // all of them or, with the reason returned, none.
+  std::string append_all(const std::vector<HistoryRow>& rows);
 
   // The newest row of `data_id`, or of any unit when none is given.
   std::optional<HistoryRow> newest(std::optional<std::uint32_t> data_id, std::string& error) const;
 
  private:
   explicit HistoryStore(sqlite3* db) : db_(db) {}
+  // One insert with the statement prepared once for the store's life.
+  bool insert(std::uint32_t data_id, const std::string& time, const unsigned char* data,
+              std::size_t length);
   sqlite3* db_;
+  sqlite3_stmt* insert_ = nullptr;
 };
 
 inline constexpr const char* kHistorySchema =

@@ -1,6 +1,12 @@
 #include "host/services/history_writer.h"
 
 namespace sitehost {
+namespace {
+
+// Rows written in one transaction at most.
+constexpr std::size_t kMaxBatchRows = 1000;
+
+}  // namespace
 
 HistoryWriter::HistoryWriter(std::unique_ptr<HistoryStore> store, ErrorSink on_error)
     : store_(std::move(store)), on_error_(std::move(on_error)), thread_([this] { run(); }) {}
@@ -9,7 +15,9 @@ HistoryWriter::~HistoryWriter() { stop(); }
 
 void HistoryWriter::enqueue(std::uint32_t data_id, std::string time, const unsigned char* data,
                             std::size_t length) {
-  Row row{data_id, std::move(time), {}};
+  HistoryRow row;
+  row.data_id = data_id;
+  row.time = std::move(time);
   if (data != nullptr) {
     row.record.assign(data, data + length);
   }
@@ -24,9 +32,28 @@ void HistoryWriter::stop() {
 }
 
 void HistoryWriter::run() {
-  while (std::optional<Row> row = queue_.pop()) {
+  std::vector<HistoryRow> batch;
+  while (std::optional<HistoryRow> first = queue_.pop()) {
+    batch.clear();
+    batch.push_back(std::move(*first));
+    while (batch.size() < kMaxBatchRows) {
+      std::optional<HistoryRow> more = queue_.try_pop();
+      if (!more) {
+        break;
+      }
+      batch.push_back(std::move(*more));
+    }
+    write(batch);
+  }
+}
+
+void HistoryWriter::write(const std::vector<HistoryRow>& batch) {
+  if (batch.size() > 1 && store_->append_all(batch).empty()) {
+    return;
+  }
+  for (const HistoryRow& row : batch) {
     const std::string error =
-        store_->append(row->data_id, row->time, row->record.data(), row->record.size());
+        store_->append(row.data_id, row.time, row.record.data(), row.record.size());
     if (!error.empty() && on_error_) {
       on_error_(error);
     }

@@ -13,7 +13,10 @@
 namespace sitehost {
 
 // Writes history rows on its own thread from a queue, so that storing never
-// holds up a bus. Stopping (or destroying) it writes what is queued first.
+// holds up a bus. The rows queued by the time the thread takes one are
+// written together in one transaction, so that a round of many units costs
+// one commit rather than one per unit. Stopping (or destroying) it writes
+// what is queued first.
 class HistoryWriter {
  public:
   using ErrorSink = std::function<void(const std::string& error)>;
@@ -29,17 +32,14 @@ class HistoryWriter {
   void stop();
 
  private:
-  struct Row {
-    std::uint32_t data_id;
-    std::string time;
-    std::vector<unsigned char> record;
-  };
-
   void run();
+  // Writes the batch in one transaction; when that fails, row by row, so
+  // that every row that can be stored is, and each failure is reported.
+  void write(const std::vector<HistoryRow>& batch);
 
   std::unique_ptr<HistoryStore> store_;
   ErrorSink on_error_;
-  BlockingQueue<Row> queue_;
+  BlockingQueue<HistoryRow> queue_;
   std::thread thread_;
 };
 

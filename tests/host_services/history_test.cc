@@ -141,6 +141,34 @@ TEST_F(HistoryFile, WriterStoresEveryQueuedRowInOrderBeforeItStops) {
   EXPECT_EQ(open(HistoryStore::Access::read_only)->newest(3, error)->record, record(kRows - 1));
 }
 
+TEST_F(HistoryFile, AppendsAllRowsInOrderInOneGo) {
+  auto store = open();
+  std::vector<sitehost::HistoryRow> rows(3);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i].data_id = 4;
+    rows[i].time = "2024-01-02 03:04:05";
+    rows[i].record = record(static_cast<unsigned char>(i + 1));
+  }
+  EXPECT_EQ(store->append_all(rows), "");
+  EXPECT_EQ(query_text("SELECT group_concat(hex(substr(record, 1, 1)), ',') FROM history"),
+            "01,02,03");
+  std::string error;
+  EXPECT_EQ(store->newest(4, error)->record, record(3)) << error;
+}
+
+TEST_F(HistoryFile, AppendsNoneOfTheRowsWhenOneCannotBeStored) {
+  { open(); }
+  auto read_only = open(HistoryStore::Access::read_only);
+  ASSERT_NE(read_only, nullptr);
+  std::vector<sitehost::HistoryRow> rows(2);
+  for (sitehost::HistoryRow& row : rows) {
+    row.time = "2024-01-02 03:04:05";
+    row.record = record(1);
+  }
+  EXPECT_NE(read_only->append_all(rows), "");
+  EXPECT_EQ(query_text("SELECT COUNT(*) FROM history"), "0");
+}
+
 TEST(LocalTimeText, HasTheStoredForm) {
   const std::string text = sitehost::local_time_text();
   ASSERT_EQ(text.size(), std::string("YYYY-MM-DD HH:MM:SS").size());
