@@ -1,0 +1,115 @@
+// velmocair-host killed with SIGKILL at random moments while it polls and
+// stores: after every kill the history file passes SQLite's integrity check,
+// keeps every row it had, and holds only whole records of one cycle; a
+// restarted host reloads the newest row before its first poll.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <random>
+#include <thread>
+
+#include "device/Velmocair_Data_t.h"
+#include "tests/command_line_host/host_run.h"
+#include "tests/robustness/generation_marks.h"
+#include "tests/robustness/history_file.h"
+#include "tests/robustness/run_scale.h"
+
+namespace velmocair::robustness {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr std::uint32_t kDataId = 77;
+constexpr unsigned kSeed = 6;
+// Kills land from the host's start-up (plug-in, history, reload) to well
+// into its polling.
+constexpr int kEarliestKillMs = 20;
+constexpr int kLatestKillMs = 400;
+constexpr std::size_t kTimeStampOffset = offsetof(Velmocair_Data_t, time_stamp);
+
+std::vector<std::string> host_arguments(const testing::SimulatedBus& bus,
+                                        const std::string& history) {
+  std::vector<std::string> arguments{VELMOCAIR_HOST_PATH};
+  const std::vector<std::string> where = bus.host_options();
+  arguments.insert(arguments.end(), where.begin(), where.end());
+  arguments.insert(arguments.end(),
+                   {"--interval", "0", "--data-id", std::to_string(kDataId), "--history", history});
+  return arguments;
+}
+
+// Empty when every row is a whole record of one cycle of the unit.
+std::string problem_with(const std::vector<StoredRow>& rows) {
+  for (const StoredRow& row : rows) {
+    if (row.data_id != kDataId || !generation_of(row.record.data(), row.record.size())) {
+      return "row " + std::to_string(row.id) + ": data id " + std::to_string(row.data_id) + ", " +
+             std::to_string(row.record.size()) + " bytes, not a whole record of one cycle";
+    }
+  }
+  return {};
+}
+
+bool same_rows(const std::vector<StoredRow>& before, const std::vector<StoredRow>& after) {
+  if (after.size() < before.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    if (before[i].id != after[i].id || before[i].record != after[i].record) {
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST(HistoryCrash, AKilledHostLeavesAWholeHistoryThatARestartedHostReloads) {
+  const long kills = run_scale("VELMOCAIR_CRASH_KILLS", 8);
+  testing::ScratchFolder folder;
+  sim::ServerOptions options;
+  options.mark_generations = true;
+  testing::SimulatedBus bus(testing::Transport::tcp, options);
+  const std::string history = folder.path("history.sqlite");
+  std::mt19937 random(kSeed);
+  std::uniform_int_distribution<int> moment(kEarliestKillMs, kLatestKillMs);
+
+  std::vector<StoredRow> rows;
+  long kills_after_a_store = 0;
+  for (long kill = 1; kill <= kills; ++kill) {
+    {
+      testing::ChildProcess host(host_arguments(bus, history), folder.path("host.out"),
+                                 folder.path("host.err"));
+      std::this_thread::sleep_for(milliseconds(moment(random)));
+      ASSERT_FALSE(host.ended()) << "kill " << kill << ": the host ended by itself\n"
+                                 << testing::read_file(folder.path("host.err"));
+    }  // the host still running is killed with SIGKILL here
+    ASSERT_EQ(integrity_check(history), "ok") << "after kill " << kill;
+    const std::vector<StoredRow> after = stored_rows(history);
+    ASSERT_TRUE(same_rows(rows, after)) << "kill " << kill << " lost or changed stored rows";
+    ASSERT_EQ(problem_with(after), "") << "after kill " << kill;
+    kills_after_a_store += after.size() > rows.size() ? 1 : 0;
+    rows = after;
+  }
+  report_figure("crash: " + std::to_string(kills) + " SIGKILLs, " +
+                std::to_string(kills_after_a_store) + " of them after the host had stored, " +
+                std::to_string(rows.size()) +
+                " rows, integrity ok after every kill, no row lost or mixed");
+  ASSERT_FALSE(rows.empty());
+
+  const std::string trace = folder.path("trace.jsonl");
+  const testing::HostRun restarted = testing::run_host(
+      folder, {bus.host_options()[0], bus.host_options()[1], "--cycles", "1", "--interval", "0",
+               "--data-id", std::to_string(kDataId), "--history", history, "--trace", trace});
+  ASSERT_EQ(restarted.status, 0) << restarted.transcript();
+  EXPECT_EQ(restarted.err_containing("loaded the newest stored record").size(), 1u)
+      << restarted.transcript();
+  const std::vector<Json::Value> published =
+      testing::calls_named(testing::read_trace(trace), "SendSP");
+  ASSERT_FALSE(published.empty());
+  const std::vector<unsigned char> reloaded = testing::from_hex(published[0]["args"][1].asString());
+  ASSERT_EQ(reloaded.size(), rows.back().record.size());
+  EXPECT_TRUE(
+      std::equal(reloaded.begin(), reloaded.begin() + kTimeStampOffset, rows.back().record.begin()))
+      << "the first record published after the restart is the newest stored row";
+}
+
+}  // namespace
+}  // namespace velmocair::robustness

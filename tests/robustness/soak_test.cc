@@ -1,0 +1,109 @@
+// Many cycles of one unit with history, status requests and commands: after
+// warm-up the open files stay exactly the same and (outside the sanitizer
+// builds, whose allocators hold freed memory back) resident memory stays
+// within a small slack.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "cli/command_table.h"
+#include "tests/command_line_host/child_process.h"
+#include "tests/robustness/process_usage.h"
+#include "tests/robustness/run_scale.h"
+#include "tests/robustness/unit_under_test.h"
+
+namespace velmocair::robustness {
+namespace {
+
+using std::chrono::milliseconds;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kMemoryIsMeasurable = false;
+constexpr long kBoundedCycles = 300;
+#else
+constexpr bool kMemoryIsMeasurable = true;
+constexpr long kBoundedCycles = 16000;
+#endif
+
+// Warm-up is the first tenth of the cycles, and at least the cycles over
+// which the history's SQLite page cache (2000 KiB) fills with new rows; never
+// more than half of them.
+constexpr long kWarmUpShare = 10;
+constexpr long kCacheFillCycles = 8000;
+constexpr long kSamples = 20;
+constexpr long kExtrasEvery = 50;  // polls between a status request and a command
+constexpr std::size_t kMemorySlack = 1 << 20;
+constexpr std::size_t kTextCapacity = 1 << 16;
+constexpr int kStatusText = 801;
+constexpr int kFirstHumidity = 40;
+constexpr milliseconds kPollWait{10000};
+
+struct Usage {
+  std::size_t resident;
+  std::size_t files;
+};
+
+Usage usage_now() { return {resident_bytes(), open_files()}; }
+
+TEST(Soak, OpenFilesAndMemoryStayFlatAfterWarmUp) {
+  const long cycles = run_scale("VELMOCAIR_SOAK_CYCLES", kBoundedCycles);
+  const long warm_up =
+      std::max(1L, std::min(cycles / 2, std::max(cycles / kWarmUpShare, kCacheFillCycles)));
+  const long sample_every = std::max(1L, (cycles - warm_up) / kSamples);
+  testing::ScratchFolder folder;
+  UnitSetup setup;
+  setup.history_path = folder.path("history.sqlite");
+  UnitUnderTest unit(setup);
+  const cli::CommandAction& humidity = *cli::find_command_action("humidity");
+  std::vector<char> text(kTextCapacity);
+
+  unit.start();
+  Usage warm{};
+  std::vector<Usage> samples;
+  for (long poll = 1; poll <= cycles; ++poll) {
+    ASSERT_TRUE(unit.wait_reports(static_cast<std::uint64_t>(poll), kPollWait)) << "poll " << poll;
+    if (poll % kExtrasEvery == 0) {
+      int out_len = 0;
+      unit.device().DeviceIoControl(kStatusText, nullptr, 0, text.data(),
+                                    static_cast<int>(text.size()), out_len);
+      ASSERT_TRUE(unit.command(humidity, kFirstHumidity + static_cast<int>(poll % 10), kPollWait));
+    }
+    if (poll == warm_up) {
+      warm = usage_now();
+    } else if (poll > warm_up && (poll - warm_up) % sample_every == 0) {
+      samples.push_back(usage_now());
+    }
+  }
+  unit.stop();
+  ASSERT_FALSE(samples.empty());
+
+  const std::uint64_t completed = unit.polls().completed;
+  std::size_t most_resident = warm.resident;
+  std::size_t fewest_files = warm.files;
+  std::size_t most_files = warm.files;
+  for (const Usage& sample : samples) {
+    most_resident = std::max(most_resident, sample.resident);
+    fewest_files = std::min(fewest_files, sample.files);
+    most_files = std::max(most_files, sample.files);
+  }
+  report_figure("soak: " + std::to_string(cycles) + " polls (" + std::to_string(completed) +
+                " completed), resident memory after warm-up " +
+                std::to_string(warm.resident >> 10) + " KiB, at most " +
+                std::to_string(most_resident >> 10) + " KiB, at the end " +
+                std::to_string(samples.back().resident >> 10) + " KiB; open files " +
+                std::to_string(warm.files) + " after warm-up, " + std::to_string(fewest_files) +
+                ".." + std::to_string(most_files) + " after");
+  std::string resident_samples;
+  for (const Usage& sample : samples) {
+    resident_samples += " " + std::to_string(sample.resident >> 10);
+  }
+  report_figure("soak: resident memory samples (KiB):" + resident_samples);
+  EXPECT_EQ(fewest_files, warm.files);
+  EXPECT_EQ(most_files, warm.files);
+  if (kMemoryIsMeasurable) {
+    EXPECT_LE(most_resident, warm.resident + kMemorySlack);
+  }
+}
+
+}  // namespace
+}  // namespace velmocair::robustness
