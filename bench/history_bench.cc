@@ -72,5 +72,3 @@ BENCHMARK(BM_HistoryRound)
     ->UseRealTime();
 
 }  // namespace
-
-BENCHMARK_MAIN();

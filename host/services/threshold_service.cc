@@ -7,9 +7,13 @@ bool ThresholdService::check_bool(std::uint32_t data_id, int type, const std::st
                                   std::vector<rule_value>& pending) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    const auto [slot, first_sight] = states_.try_emplace({data_id, index}, state);
-    const bool changed = first_sight ? state : slot->second != state;
-    slot->second = state;
+    std::vector<Seen>& checks = states_[data_id];
+    if (index >= checks.size()) {
+      checks.resize(std::size_t{index} + 1, Seen::never);
+    }
+    Seen& slot = checks[index];
+    const bool changed = slot == Seen::never ? state : (slot == Seen::active) != state;
+    slot = state ? Seen::active : Seen::normal;
     if (!changed) {
       return false;
     }
@@ -31,11 +35,12 @@ bool ThresholdService::report(std::uint32_t data_id, const std::vector<rule_valu
 std::optional<bool> ThresholdService::last_state(std::uint32_t data_id,
                                                  unsigned short index) const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = states_.find({data_id, index});
-  if (found == states_.end()) {
+  const auto found = states_.find(data_id);
+  if (found == states_.end() || index >= found->second.size() ||
+      found->second[index] == Seen::never) {
     return std::nullopt;
   }
-  return found->second;
+  return found->second[index] == Seen::active;
 }
 
 }  // namespace sitehost

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "host/rule_value.h"
@@ -37,9 +36,12 @@ class ThresholdService {
   std::optional<bool> last_state(std::uint32_t data_id, unsigned short index) const;
 
  private:
+  // A check's last state; a unit's checks are kept by index, one byte each.
+  enum class Seen : unsigned char { never, normal, active };
+
   Reporter reporter_;
   mutable std::mutex mutex_;
-  std::map<std::pair<std::uint32_t, unsigned short>, bool> states_;
+  std::map<std::uint32_t, std::vector<Seen>> states_;
 };
 
 }  // namespace sitehost
