@@ -1,12 +1,17 @@
 // The plug-in's own cost per operation, with a host that does nothing.
 // Each benchmark reports heap allocations per iteration as "allocs".
 #include <benchmark/benchmark.h>
+#include <json/writer.h>
 
+#include <cstring>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "bench/allocation_counter.h"
 #include "bench/bench_unit.h"
+#include "bench/same_text_writer.h"
 
 namespace {
 
@@ -171,6 +176,80 @@ void BM_StatusFleet(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StatusFleet)->Arg(1000);
+
+// The status document by address (code 803), rebuilt when a cycle completed.
+const Json::Value* status_document(BenchDevice& device) {
+  const Json::Value* document = nullptr;
+  int out_len = 0;
+  device.DeviceIoControl(803, nullptr, 0, &document, sizeof document, out_len);
+  return document;
+}
+
+// Whether write_same_text writes FastWriter's text for the documents of
+// many records of random bytes (every state text, number and alarm form).
+bool same_text_as_fast_writer() {
+  constexpr int kRecords = 200;
+  BenchUnit unit;
+  std::mt19937 random(1);
+  std::uniform_int_distribution<int> byte(0, 0xFF);
+  unsigned char bytes[sizeof(Velmocair_Data_t)];
+  std::string text;
+  for (int record = 0; record < kRecords; ++record) {
+    for (unsigned char& b : bytes) {
+      b = static_cast<unsigned char>(byte(random));
+    }
+    unit.device.LoadFromCache(bytes, sizeof bytes);
+    const Json::Value& document = *status_document(unit.device);
+    write_same_text(document, text);
+    if (text != Json::FastWriter().write(document)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The 801 text as a writer that writes the same bytes without FastWriter's
+// temporaries would make it: the request, the serialisation and the copy.
+void BM_StatusTextSameBytes(benchmark::State& state) {
+  if (!same_text_as_fast_writer()) {
+    state.SkipWithError("write_same_text differs from Json::FastWriter");
+    return;
+  }
+  BenchUnit unit;
+  unit.device.RoundDone();
+  std::vector<char> out(kStatusTextCapacity);
+  std::string text;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    write_same_text(*status_document(unit.device), text);
+    std::memcpy(out.data(), text.data(), text.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_StatusTextSameBytes);
+
+// BM_UnitCycle with that writer in place of FastWriter.
+void BM_UnitCycleSameBytes(benchmark::State& state) {
+  if (!same_text_as_fast_writer()) {
+    state.SkipWithError("write_same_text differs from Json::FastWriter");
+    return;
+  }
+  BenchUnit unit;
+  std::vector<char> out(kStatusTextCapacity);
+  std::string text;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    unit.device.RefreshStatus();
+    for (int reply = 0; reply < BenchUnit::kRepliesPerCycle; ++reply) {
+      unit.device.process_payload(SPModbus::tab_bits, 0);
+    }
+    write_same_text(*status_document(unit.device), text);
+    std::memcpy(out.data(), text.data(), text.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_UnitCycleSameBytes);
 
 // Memory a unit holds: the device object and its status document once built.
 void BM_MemoryPerUnit(benchmark::State& state) {
