@@ -77,6 +77,9 @@ constexpr int kBurstCycles = 3;
 constexpr int kCleanCycles = 4;
 constexpr int kFirstHumidity = 40;
 constexpr int kHumiditySpan = 20;
+// Rounds leave the bus idle a little, so that a command sent on a poll's
+// report goes out in the cycle just polled, inside a burst that strikes it.
+constexpr milliseconds kRoundInterval{10};
 constexpr milliseconds kPollWait{10000};
 constexpr milliseconds kCommandWait{10000};
 
@@ -145,6 +148,7 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Transport, std
     setup.transport = std::get<0>(GetParam());
     setup.faults = {{rule}, static_cast<std::uint64_t>(std::get<1>(GetParam())) + 1};
     setup.timing.response_timeout = kResponseTimeout;
+    setup.interval = kRoundInterval;
     setup.history_path = folder_.path(std::string(fault.name) + "-" + rate.name + ".sqlite");
 
     Figures figures;

@@ -111,8 +111,7 @@ UnitUnderTest::UnitUnderTest(const UnitSetup& setup)
       std::vector<sitehost::BusUnit>{
           {"unit", modbus, controller_.get()}
   },
-      sitehost::BusSchedule{-1, std::chrono::milliseconds(0)},
-      [this](const sitehost::CycleReport& report) {
+      sitehost::BusSchedule{-1, setup.interval}, [this](const sitehost::CycleReport& report) {
         {
           const std::lock_guard<std::mutex> lock(mutex_);
           ++polls_.polls;

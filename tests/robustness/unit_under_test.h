@@ -54,15 +54,16 @@ struct UnitSetup {
   Transport transport = Transport::tcp;
   sim::FaultOptions faults;
   sitehost::LinkTiming timing;
-  std::string history_path;  // empty: no history
+  std::string history_path;               // empty: no history
+  std::chrono::milliseconds interval{0};  // from the start of one round to the next
   std::uint32_t data_id = 1;
 };
 
-// One unit polled as fast as it answers, in this process and on the host's
-// own parts: the plug-in loaded with dlopen, its device behind a unit
-// controller with publisher, threshold rules and (optionally) history, one
-// bus thread with its Modbus master, and the simulator marking generations
-// and injecting the setup's faults, over loopback TCP or a pseudo-terminal.
+// One unit polled as fast as it answers (or at the setup's interval), in this process and on the
+// host's own parts: the plug-in loaded with dlopen, its device behind a unit controller with
+// publisher, threshold rules and (optionally) history, one bus thread with its Modbus master, and
+// the simulator marking generations and injecting the setup's faults, over loopback TCP or a
+// pseudo-terminal.
 class UnitUnderTest {
  public:
   static constexpr int kUnitId = 1;
