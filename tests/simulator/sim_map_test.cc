@@ -91,9 +91,9 @@ TEST_P(SimMap, TheImageLooksLikeAUnitRunning) {
   }
   std::vector<std::uint16_t> climate;
   ASSERT_EQ(master_.read_registers(8003, 4, &climate).rc, 4);
-  EXPECT_TRUE(std::all_of(climate.begin(), climate.end(),
-                          [](std::uint16_t tenths) { return tenths >= 100 && tenths <= 900; }))
-      << "supply, room, return-air temperatures and humidity 8003..8006 in tenths";
+  EXPECT_TRUE(std::all_of(climate.begin(), climate.end(), [](std::uint16_t tenths) {
+    return tenths >= 100 && tenths <= 900;
+  })) << "supply, room, return-air temperatures and humidity 8003..8006 in tenths";
   EXPECT_EQ(server_.coils(1, 8001, 1), Bytes{1}) << "unit on";
 }
 
