@@ -5,8 +5,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/services/history_store.h"
@@ -67,6 +69,33 @@ void BM_HistoryRound(benchmark::State& state) {
 BENCHMARK(BM_HistoryRound)
     ->Arg(1)
     ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+// One record every `range(0)` microseconds, as one unit polled back to back
+// completes its cycles, for a fixed number of records: the process CPU of
+// all of them, nearly all the writer's (this thread only sleeps and queues).
+void BM_HistoryStream(benchmark::State& state) {
+  constexpr int kRows = 200;
+  const std::chrono::microseconds pace(state.range(0));
+  const std::vector<unsigned char> record(kRecordSize);
+  const std::string time = sitehost::local_time_text();
+  HistoryFolder folder;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto writer = folder.writer();
+    state.ResumeTiming();
+    for (int row = 0; row < kRows; ++row) {
+      writer->enqueue(1, time, record.data(), record.size());
+      std::this_thread::sleep_for(pace);
+    }
+    writer->stop();
+  }
+  state.counters["rows"] = kRows;
+}
+BENCHMARK(BM_HistoryStream)
+    ->Arg(500)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();

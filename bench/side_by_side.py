@@ -91,6 +91,7 @@ def main(argv):
         ("pymodbus poller cycle", "pymodbus", "wall"),
         ("host CPU per cycle", "host", "cpu"),
         ("  of it user space", "host", "user"),
+        ("host CPU without history", "nohist", "cpu"),
         ("plain libmodbus CPU per cycle", "plain", "cpu"),
         ("  of it user space", "plain", "user"),
         ("pymodbus CPU per cycle", "pymodbus", "cpu"),

@@ -1,10 +1,16 @@
 #include "host/services/history_writer.h"
 
+#include <chrono>
+
 namespace sitehost {
 namespace {
 
 // Rows written in one transaction at most.
 constexpr std::size_t kMaxBatchRows = 1000;
+// How long the writer lets rows gather after the first before it writes
+// them: a commit costs far more than a row, so a unit polled back to back
+// gets many rows a commit, and a row is stored this much later at most.
+constexpr std::chrono::milliseconds kGatherPeriod{10};
 
 }  // namespace
 
@@ -36,6 +42,7 @@ void HistoryWriter::run() {
   while (std::optional<HistoryRow> first = queue_.pop()) {
     batch.clear();
     batch.push_back(std::move(*first));
+    std::this_thread::sleep_for(kGatherPeriod);
     while (batch.size() < kMaxBatchRows) {
       std::optional<HistoryRow> more = queue_.try_pop();
       if (!more) {

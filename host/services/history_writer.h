@@ -13,10 +13,11 @@
 namespace sitehost {
 
 // Writes history rows on its own thread from a queue, so that storing never
-// holds up a bus. The rows queued by the time the thread takes one are
-// written together in one transaction, so that a round of many units costs
-// one commit rather than one per unit. Stopping (or destroying) it writes
-// what is queued first.
+// holds up a bus. The rows queued within a short gathering period after
+// the thread takes one are written together in one transaction, so that a
+// round of many units, or many cycles of a unit polled back to back, cost
+// one commit rather than one each. Stopping (or destroying) it writes what
+// is queued first.
 class HistoryWriter {
  public:
   using ErrorSink = std::function<void(const std::string& error)>;
