@@ -10,7 +10,8 @@ replies of the device's poll cycle in RTU framing. The simulator's
 turnaround is what the same 20 exchanges take with no pacing (plain-poller
 on an unpaced simulator). velmocair-host (history, 801 per cycle) and
 plain-poller each poll the paced simulator; figures are medians of REPEATS
-(default 3) runs.
+(default 3) runs; the host also without its history file, to show whether
+storing delays the bus.
 """
 import json
 import subprocess
@@ -59,7 +60,7 @@ def main(argv):
     baud = int(argv[2]) if len(argv) > 2 else DEFAULT_BAUD
     repeats = int(argv[3]) if len(argv) > 3 else DEFAULT_REPEATS
     wire_bytes, frames, floor = wire_floor_seconds(build, baud)
-    host, paced_plain, turnaround = [], [], []
+    host, bare_host, paced_plain, turnaround = [], [], [], []
     load_before = measure.load_average()
     with tempfile.TemporaryDirectory() as work:
         with measure.Simulator(build) as unpaced:
@@ -71,6 +72,8 @@ def main(argv):
             for _ in range(repeats):
                 host_for = lambda n: measure.host_command(build, ["--tcp", endpoint], n, work)
                 host.append(measure.per_cycle(host_for, WARM_UP_CYCLES, PACED_CYCLES).wall)
+                bare_for = lambda n: measure.host_command(build, ["--tcp", endpoint], n)
+                bare_host.append(measure.per_cycle(bare_for, WARM_UP_CYCLES, PACED_CYCLES).wall)
                 paced_plain.append(measure.per_cycle(plain(build, endpoint), WARM_UP_CYCLES, PACED_CYCLES).wall)
     load_after = measure.load_average()
 
@@ -80,6 +83,9 @@ def main(argv):
     print(f"wire floor at {baud} baud ({wire_bytes} bytes, {frames} silences) {floor * ms:9.3f} ms")
     print(f"simulator turnaround (unpaced 20 reads)   {measure.median(turnaround) * ms:9.3f} ms")
     print(f"host cycle, paced                         {measure.median(host) * ms:9.3f} ms   spread {measure.spread(host)}")
+    print(f"host cycle, paced, no history             {measure.median(bare_host) * ms:9.3f} ms   spread {measure.spread(bare_host)}")
+    delay = measure.median([(a - b) * ms for a, b in zip(host, bare_host)])
+    print(f"history write delay per cycle, paced      {delay:9.3f} ms   goal <= 0 (median within repeats)")
     print(f"plain libmodbus cycle, paced              {measure.median(paced_plain) * ms:9.3f} ms   spread {measure.spread(paced_plain)}")
     print(f"host / (floor + turnaround)               {measure.median(host) / reference:9.4f} x    goal <= {GOAL}")
     return 0
