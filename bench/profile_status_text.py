@@ -39,6 +39,28 @@ def annotate(profile, inclusive):
     return rows
 
 
+CALLER = re.compile(r"^\s*[\d,]+ \(\s*[\d.]+%\)\s+<\s+\S.*\(([\d,]+)x\) \[")
+FUNCTION = re.compile(r"^\s*[\d,]+ \(\s*[\d.]+%\)\s+\*\s+(?:\?\?\?|\.?/[^:]*):(.+?) \[")
+
+
+def calls(profile):
+    """Calls into each function: the sum over its callers."""
+    output = subprocess.run(
+        ["callgrind_annotate", "--tree=caller", profile], stdout=subprocess.PIPE, text=True, check=True
+    ).stdout
+    counts, pending = {}, 0
+    for line in output.splitlines():
+        caller = CALLER.match(line)
+        if caller:
+            pending += int(caller.group(1).replace(",", ""))
+            continue
+        function = FUNCTION.match(line)
+        if function:
+            counts[function.group(1)] = pending
+        pending = 0
+    return counts
+
+
 def shorten(name):
     name = name.replace("std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >", "std::string")
     return name if len(name) <= 90 else name[:87] + "..."
@@ -64,13 +86,16 @@ def main(argv):
         )
         inclusive = annotate(profile, True)
         own = annotate(profile, False)
+        called = calls(profile)
     total = next(count for count, name, _ in inclusive if name == COLLECT)
     print(f"instructions per 801 text: {total // requests}")
     for title, rows in (("inclusive", inclusive), ("self", own)):
-        print(f"-- {title}: instructions per request, share, function [library]")
+        print(f"-- {title}: instructions per request, share, calls per request, function [library]")
         shown = [row for row in rows if row[0] < total][:TOP]
         for count, name, library in shown:
-            print(f"{count // requests:10} {100 * count / total:5.1f}%  {shorten(name)} [{library}]")
+            # Calls of a function whose callers callgrind does not list show as "-".
+            per_request = f"{called[name] / requests:.0f}" if called.get(name) else "-"
+            print(f"{count // requests:10} {100 * count / total:5.1f}% {per_request:>8}  {shorten(name)} [{library}]")
     return 0
 
 
