@@ -1,11 +1,13 @@
 // poller-layout: prints, as one JSON object, what a poller needs to fill the
-// record and build the status document as the device does: the 20 reads with
-// the record bytes each fills, and every assignment of a build in order. The
+// record and build the status document as the device does: the record's
+// size and where its time stamp lies, the 20 reads with the record bytes each
+// fills, and every assignment of a build in order. The
 // Python poller of the side-by-side runs reads it instead of repeating the
 // tables.
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <cstddef>
 #include <iostream>
 #include <memory>
 
@@ -75,6 +77,7 @@ Json::Value members() {
 int main() {
   Json::Value layout;
   layout["record_size"] = static_cast<Json::UInt>(sizeof(Velmocair_Data_t));
+  layout["time_stamp"] = static_cast<Json::UInt>(offsetof(Velmocair_Data_t, time_stamp));
   layout["reads"] = reads();
   layout["members"] = members();
   layout["alert_array"] = status::kAlertArray;

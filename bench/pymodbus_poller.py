@@ -17,7 +17,7 @@ import time
 
 from pymodbus.client import ModbusTcpClient
 
-TIME_STAMP = slice(434, 441)  # 16-bit year, month, day, hour, minute, second
+TIME_STAMP = "<H5B"  # 16-bit year, month, day, hour, minute, second
 
 
 def read_block(client, read, unit_id):
@@ -38,8 +38,16 @@ def poll_record(client, layout, unit_id):
         block = read_block(client, read, unit_id)
         record[read["offset"] : read["offset"] + read["bytes"]] = block
     now = time.localtime()
-    record[TIME_STAMP] = struct.pack(
-        "<H5B", now.tm_year, now.tm_mon, now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec
+    struct.pack_into(
+        TIME_STAMP,
+        record,
+        layout["time_stamp"],
+        now.tm_year,
+        now.tm_mon,
+        now.tm_mday,
+        now.tm_hour,
+        now.tm_min,
+        now.tm_sec,
     )
     return record
 
@@ -68,7 +76,7 @@ def build_document(record, layout):
         else:
             group[key] = layout["alarm_active"] if value else layout["alarm_normal"]
             group.setdefault(layout["alert_array"], {})[key] = value != 0
-    year, month, day, hour, minute, second = struct.unpack("<H5B", record[TIME_STAMP])
+    year, month, day, hour, minute, second = struct.unpack_from(TIME_STAMP, record, layout["time_stamp"])
     document[layout["update_time"]] = f"{year}-{month}-{day} {hour}:{minute}:{second}"
     return document
 
