@@ -13,6 +13,8 @@ namespace {
 
 using velmocair::fuzz::require;
 
+constexpr std::size_t kBitsPerByte = 8;
+
 // A device that only checks what the Modbus base hands it.
 class CheckingDevice : public SPModbus {
  public:
@@ -65,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(decoded.count == count && count <= items);
     for (std::size_t i = 0; i < count; ++i) {
       if (request.kind == ModbusRequest::read_bits) {
-        require(bits.data()[i] == ((pdu[2 + i / 8] >> (i % 8)) & 1));
+        require(bits.data()[i] == ((pdu[2 + i / kBitsPerByte] >> (i % kBitsPerByte)) & 1));
       } else {
         require(words[i] == static_cast<std::uint16_t>(pdu[2 + 2 * i] << 8 | pdu[3 + 2 * i]));
       }

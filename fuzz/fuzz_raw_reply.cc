@@ -137,19 +137,25 @@ Bytes record_image(const ModbusRequest& read, const Bytes& pdu) {
 
 }  // namespace
 
-// Input: flags (framing, wrap), the unit address the host expects, the unit
+// Bits of the input's first byte.
+constexpr std::uint8_t kTcpFlag = 1;        // TCP framing, else RTU
+constexpr std::uint8_t kWrapFlag = 2;       // wrap the body in a well-formed frame
+constexpr std::uint8_t kWriteFlag = 4;      // a control write is outstanding, else a read
+constexpr std::uint8_t kOtherUnitFlag = 8;  // a wrapped frame names its own unit address
+
+// Input: flags (above), the unit address the host expects, the unit
 // address of a wrapped frame, what is outstanding (read step or command and
 // set-point), then the frame or the PDU to wrap.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr std::size_t kHeader = 6;
   ByteReader header(data, size < kHeader ? size : kHeader);
   const std::uint8_t flags = header.u8();
-  const Framing framing = (flags & 1) != 0 ? Framing::tcp : Framing::rtu;
-  const bool wrapped = (flags & 2) != 0;
-  const bool write = (flags & 4) != 0;
+  const Framing framing = (flags & kTcpFlag) != 0 ? Framing::tcp : Framing::rtu;
+  const bool wrapped = (flags & kWrapFlag) != 0;
+  const bool write = (flags & kWriteFlag) != 0;
   const std::uint8_t unit = header.u8();
   const std::uint8_t other_unit = header.u8();
-  const std::uint8_t frame_unit = (flags & 8) != 0 ? other_unit : unit;
+  const std::uint8_t frame_unit = (flags & kOtherUnitFlag) != 0 ? other_unit : unit;
   const std::uint8_t choice = header.u8();
   const std::uint16_t value = header.u16();
   const Bytes body = size > kHeader ? Bytes(data + kHeader, data + size) : Bytes();
