@@ -14,7 +14,7 @@
 using velmocair::fuzz::ByteReader;
 using velmocair::fuzz::FuzzDevice;
 
-// Input: a 14-byte header (code, echo, input and output specifications), then
+// Input: a 14-byte header (code, echo, the input and output lengths and sizes), then
 // the command's input bytes; for the status codes a record completes first
 // when the input holds one.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
