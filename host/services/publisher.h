@@ -1,7 +1,5 @@
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -18,8 +16,7 @@ struct Publication {
 };
 
 // Keeps the latest record each unit published, by the unit's data id, for
-// whoever consumes the published data. Thread-safe; readers can wait for a
-// newer publication.
+// whoever consumes the published data. Thread-safe.
 class Publisher {
  public:
   void publish(std::uint32_t data_id, int publication_id, const unsigned char* data,
@@ -27,14 +24,8 @@ class Publisher {
 
   std::optional<Publication> latest(std::uint32_t data_id) const;
 
-  // The latest publication of `data_id` once its sequence exceeds `after`, or
-  // nothing when the deadline passes first.
-  std::optional<Publication> wait_newer(std::uint32_t data_id, std::uint64_t after,
-                                        std::chrono::steady_clock::time_point deadline) const;
-
  private:
   mutable std::mutex mutex_;
-  mutable std::condition_variable published_;
   std::map<std::uint32_t, Publication> latest_;
 };
 

@@ -1,15 +1,11 @@
-// The publisher keeps each unit's latest record and wakes those waiting.
+// The publisher keeps each unit's latest record.
 #include "host/services/publisher.h"
 
 #include <gtest/gtest.h>
 
-#include <thread>
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr std::chrono::seconds kGenerousWait{30};
 
 TEST(Publisher, KeepsTheLatestRecordPerUnit) {
   sitehost::Publisher publisher;
@@ -25,18 +21,6 @@ TEST(Publisher, KeepsTheLatestRecordPerUnit) {
   EXPECT_EQ(latest->sequence, 2u);
   EXPECT_EQ(latest->publication_id, 5156);
   EXPECT_EQ(publisher.latest(2)->sequence, 1u);
-}
-
-TEST(Publisher, WakesAReaderWaitingForANewerRecord) {
-  sitehost::Publisher publisher;
-  const std::vector<unsigned char> record(441, 7);
-  publisher.publish(1, 5156, record.data(), record.size());
-  EXPECT_FALSE(publisher.wait_newer(1, 1, Clock::now())) << "nothing newer yet";
-  std::thread publishing([&] { publisher.publish(1, 5156, record.data(), record.size()); });
-  const auto newer = publisher.wait_newer(1, 1, Clock::now() + kGenerousWait);
-  publishing.join();
-  ASSERT_TRUE(newer);
-  EXPECT_EQ(newer->sequence, 2u);
 }
 
 }  // namespace
