@@ -59,10 +59,10 @@ void EventPrinter::print_cycle(const HostEvent& event) {
   if (!document) {
     print_out(heading + ": completed, but the device returned no status document\n");
   } else if (output_ == StatusOutput::view) {
-    print_out(
-        readable_view(heading + " (data id " + std::to_string(unit.data_id) + ")", *document));
+    print_out(readable_view(heading + " (data id " + std::to_string(unit.data_id) + ")", *document,
+                            event.active_points));
   } else {
-    print_out(summary_line(heading, *document));
+    print_out(summary_line(heading, *document, event.active_points));
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
+
+#include "host/services/threshold_service.h"
 
 namespace velmocair::cli {
 
@@ -20,6 +23,9 @@ struct HostEvent {
   int round = 0;         // cycles: 1 for the first
   std::string text;
   unsigned short alarm_index = 0;
+  // cycle_completed: the unit's active alarm points once the cycle's alarms
+  // were evaluated, taken on the bus thread before the next cycle starts.
+  std::vector<sitehost::ActiveCheck> active_points;
 };
 
 }  // namespace velmocair::cli

@@ -10,6 +10,17 @@ namespace {
 // Large enough for the status text; a longer one is fetched again.
 constexpr std::size_t kStatusTextCapacity = 1 << 16;
 
+HostEvent event_of(HostEvent::Kind kind, std::size_t unit, int round, std::string text,
+                   unsigned short alarm_index = 0) {
+  HostEvent event;
+  event.kind = kind;
+  event.unit = unit;
+  event.round = round;
+  event.text = std::move(text);
+  event.alarm_index = alarm_index;
+  return event;
+}
+
 bool same_line(const sitehost::SerialLine& a, const sitehost::SerialLine& b) {
   return a.baud == b.baud && a.parity == b.parity && a.data_bits == b.data_bits &&
          a.stop_bits == b.stop_bits;
@@ -44,8 +55,14 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
     buses_.push_back(std::make_unique<sitehost::BusWorker>(
         std::make_unique<sitehost::ModbusLink>(plan.address, options.timing), std::move(members),
         options.schedule, [this, unit_of_slot](const sitehost::CycleReport& report) {
-          events_.push({report.completed ? HostEvent::cycle_completed : HostEvent::cycle_failed,
-                        unit_of_slot[report.unit], report.round, report.failure, 0});
+          const std::size_t unit = unit_of_slot[report.unit];
+          HostEvent event =
+              event_of(report.completed ? HostEvent::cycle_completed : HostEvent::cycle_failed,
+                       unit, report.round, report.failure);
+          if (report.completed) {
+            event.active_points = active_alarm_points(unit);
+          }
+          events_.push(std::move(event));
         }));
   }
 }
@@ -68,10 +85,9 @@ void HostRuntime::open_history(const std::string& path, const std::vector<UnitCo
       stored_.emplace(unit.data_id, std::move(*row));
     }
   }
-  history_ =
-      std::make_unique<sitehost::HistoryWriter>(std::move(store), [this](const std::string& why) {
-        events_.push({HostEvent::notice, 0, 0, why, 0});
-      });
+  history_ = std::make_unique<sitehost::HistoryWriter>(
+      std::move(store),
+      [this](const std::string& why) { events_.push(event_of(HostEvent::notice, 0, 0, why)); });
 }
 
 void HostRuntime::add_unit(UnitConfig config) {
@@ -139,8 +155,8 @@ std::vector<HostRuntime::BusPlan> HostRuntime::plan_buses() {
 void HostRuntime::report_rules(std::uint32_t data_id, const std::vector<rule_value>& rules) {
   const std::size_t unit = unit_by_data_id_.at(data_id);
   for (const rule_value& rule : rules) {
-    events_.push({rule.active ? HostEvent::alarm_raised : HostEvent::alarm_cleared, unit, 0,
-                  rule.text, rule.index});
+    events_.push(event_of(rule.active ? HostEvent::alarm_raised : HostEvent::alarm_cleared, unit, 0,
+                          rule.text, rule.index));
   }
 }
 
@@ -153,12 +169,11 @@ void HostRuntime::reload_history() {
     }
     const std::vector<unsigned char>& record = stored->second.record;
     const bool loaded = unit.device->LoadFromCache(record.data(), static_cast<int>(record.size()));
-    events_.push({HostEvent::notice, index, 0,
-                  "unit " + unit.config.name +
-                      (loaded ? ": loaded the newest stored record, of "
-                              : ": the device refused the newest stored record, of ") +
-                      stored->second.time,
-                  0});
+    events_.push(event_of(HostEvent::notice, index, 0,
+                          "unit " + unit.config.name +
+                              (loaded ? ": loaded the newest stored record, of "
+                                      : ": the device refused the newest stored record, of ") +
+                              stored->second.time));
   }
   stored_.clear();
 }

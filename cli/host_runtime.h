@@ -69,6 +69,11 @@ class HostRuntime {
   // The status document as text (DeviceIoControl code 801), from this thread.
   std::string status_text(std::size_t unit);
 
+  // The unit's alarm points that were raised and not cleared since.
+  std::vector<sitehost::ActiveCheck> active_alarm_points(std::size_t unit) const {
+    return thresholds_.active_checks(units_.at(unit).config.data_id);
+  }
+
  private:
   struct Unit {
     UnitConfig config;

@@ -15,7 +15,7 @@ constexpr const char* kUpdateTimeKey = "更新时间";
 constexpr std::size_t kViewWidth = 100;
 constexpr const char* kIndent = "  ";
 constexpr const char* kSeparator = "  ";
-constexpr const char* kActiveMark = "! ";
+constexpr const char* kFlagSetMark = "! ";
 
 // Columns a UTF-8 text takes on a terminal: wide (East Asian) characters
 // take two.
@@ -70,8 +70,8 @@ void wrap(const std::vector<std::string>& items, std::ostringstream& out) {
 void view_group(const std::string& name, const Json::Value& group, std::ostringstream& out) {
   const Json::Value& alerts = group[kAlertMapKey];
   std::vector<std::string> values;
-  std::vector<std::string> active;
-  unsigned normal = 0;
+  std::vector<std::string> set;
+  unsigned clear = 0;
   for (const std::string& key : group.getMemberNames()) {
     if (key == kAlertMapKey) {
       continue;
@@ -79,18 +79,21 @@ void view_group(const std::string& name, const Json::Value& group, std::ostrings
     if (!alerts.isObject() || !alerts.isMember(key)) {
       values.push_back(key + " " + value_text(group[key]));
     } else if (alerts[key].asBool()) {
-      active.push_back(kActiveMark + key);
+      set.push_back(kFlagSetMark + key);
     } else {
-      ++normal;
+      ++clear;
     }
   }
   out << name << "\n";
   wrap(values, out);
-  wrap(active, out);
+  wrap(set, out);
   if (alerts.isObject()) {
-    out << kIndent << (active.empty() ? "no active alarm, " : "") << normal
-        << " alarm points normal\n";
+    out << kIndent << "alarm flags: " << set.size() << " set, " << clear << " clear\n";
   }
+}
+
+std::string point_text(const sitehost::ActiveCheck& point) {
+  return "#" + std::to_string(point.index) + " " + point.text;
 }
 
 }  // namespace
@@ -106,32 +109,21 @@ std::optional<Json::Value> parse_status_text(const std::string& text) {
   return document;
 }
 
-std::vector<std::string> active_alarms(const Json::Value& document) {
-  std::vector<std::string> active;
-  for (const std::string& name : document.getMemberNames()) {
-    const Json::Value& group = document[name];
-    const Json::Value& alerts =
-        group.isObject() ? group[kAlertMapKey] : Json::Value::nullSingleton();
-    if (!alerts.isObject()) {
-      continue;
-    }
-    for (const std::string& key : alerts.getMemberNames()) {
-      if (alerts[key].asBool()) {
-        active.push_back(name + "/" + key);
-      }
-    }
-  }
-  return active;
-}
-
 std::string update_time(const Json::Value& document) {
   const Json::Value& time = document[kUpdateTimeKey];
   return time.isString() ? time.asString() : "";
 }
 
-std::string readable_view(const std::string& heading, const Json::Value& document) {
+std::string readable_view(const std::string& heading, const Json::Value& document,
+                          const std::vector<sitehost::ActiveCheck>& active) {
   std::ostringstream out;
   out << "== " << heading << ", " << kUpdateTimeKey << " " << update_time(document) << " ==\n";
+  out << "active alarm points: " << active.size() << "\n";
+  std::vector<std::string> points;
+  for (const sitehost::ActiveCheck& point : active) {
+    points.push_back(point_text(point));
+  }
+  wrap(points, out);
   for (const std::string& name : document.getMemberNames()) {
     if (document[name].isObject()) {
       view_group(name, document[name], out);
@@ -140,13 +132,13 @@ std::string readable_view(const std::string& heading, const Json::Value& documen
   return out.str();
 }
 
-std::string summary_line(const std::string& heading, const Json::Value& document) {
-  const std::vector<std::string> active = active_alarms(document);
+std::string summary_line(const std::string& heading, const Json::Value& document,
+                         const std::vector<sitehost::ActiveCheck>& active) {
   std::ostringstream out;
   out << heading << ": updated " << update_time(document) << ", " << active.size()
-      << (active.size() == 1 ? " active alarm" : " active alarms");
+      << (active.size() == 1 ? " active alarm point" : " active alarm points");
   for (std::size_t i = 0; i < active.size(); ++i) {
-    out << (i == 0 ? ": " : ", ") << active[i];
+    out << (i == 0 ? ": " : ", ") << point_text(active[i]);
   }
   out << "\n";
   return out.str();

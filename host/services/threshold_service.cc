@@ -7,16 +7,17 @@ bool ThresholdService::check_bool(std::uint32_t data_id, int type, const std::st
                                   std::vector<rule_value>& pending) {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Seen>& checks = states_[data_id];
+    std::vector<Check>& checks = states_[data_id];
     if (index >= checks.size()) {
-      checks.resize(std::size_t{index} + 1, Seen::never);
+      checks.resize(std::size_t{index} + 1);
     }
-    Seen& slot = checks[index];
-    const bool changed = slot == Seen::never ? state : (slot == Seen::active) != state;
-    slot = state ? Seen::active : Seen::normal;
+    Check& slot = checks[index];
+    const bool changed = slot.seen == Seen::never ? state : (slot.seen == Seen::active) != state;
+    slot.seen = state ? Seen::active : Seen::normal;
     if (!changed) {
       return false;
     }
+    slot.text = text;
   }
   pending.push_back(rule_value{type, signal_id, text, state, index});
   return true;
@@ -37,10 +38,26 @@ std::optional<bool> ThresholdService::last_state(std::uint32_t data_id,
   const std::lock_guard<std::mutex> lock(mutex_);
   const auto found = states_.find(data_id);
   if (found == states_.end() || index >= found->second.size() ||
-      found->second[index] == Seen::never) {
+      found->second[index].seen == Seen::never) {
     return std::nullopt;
   }
-  return found->second[index] == Seen::active;
+  return found->second[index].seen == Seen::active;
+}
+
+std::vector<ActiveCheck> ThresholdService::active_checks(std::uint32_t data_id) const {
+  std::vector<ActiveCheck> active;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = states_.find(data_id);
+  if (found == states_.end()) {
+    return active;
+  }
+  for (std::size_t index = 0; index < found->second.size(); ++index) {
+    const Check& check = found->second[index];
+    if (check.seen == Seen::active) {
+      active.push_back({static_cast<unsigned short>(index), check.text});
+    }
+  }
+  return active;
 }
 
 }  // namespace sitehost

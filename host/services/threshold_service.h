@@ -12,6 +12,13 @@
 
 namespace sitehost {
 
+// An alarm check whose last state was active, with the text it was raised
+// with.
+struct ActiveCheck {
+  unsigned short index = 0;
+  std::string text;
+};
+
 // The host's boolean threshold rules: remembers the last state of each alarm
 // check per unit (data id) and check index, and turns changes into rules. A
 // check seen for the first time counts as changed when it is active, so an
@@ -35,13 +42,22 @@ class ThresholdService {
   // Last recorded state of a check; nothing before its first check.
   std::optional<bool> last_state(std::uint32_t data_id, unsigned short index) const;
 
+  // The unit's checks whose last state is active, by index: the alarms
+  // raised and not cleared since.
+  std::vector<ActiveCheck> active_checks(std::uint32_t data_id) const;
+
  private:
-  // A check's last state; a unit's checks are kept by index, one byte each.
   enum class Seen : unsigned char { never, normal, active };
+  // A check's last state and the text of its last change; a unit's checks
+  // are kept by index.
+  struct Check {
+    Seen seen = Seen::never;
+    std::string text;
+  };
 
   Reporter reporter_;
   mutable std::mutex mutex_;
-  std::map<std::uint32_t, std::vector<Seen>> states_;
+  std::map<std::uint32_t, std::vector<Check>> states_;
 };
 
 }  // namespace sitehost

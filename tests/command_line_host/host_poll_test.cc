@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "tests/command_line_host/host_run.h"
 
@@ -215,6 +216,96 @@ TEST_P(HostPoll, KeepsTheLiveUnitsCycleWhenAnotherUnitOnTheBusIsDead) {
   }
   EXPECT_EQ(live_published, 3);
   EXPECT_EQ(dead_requests, 3) << "the dead unit costs one time-out per cycle";
+}
+
+// The scenario file example of the README: coil 8022, alarm point #6
+// 烟雾报警, is active in cycles 3 and 4. The status document takes its own
+// "烟雾报警" flag from register 8002, so the view and the summary must show
+// the alarm points as the host's threshold rules last saw them.
+Json::Value readme_scenario() {
+  Json::Value unit(Json::objectValue);
+  unit["unit_id"] = 1;
+  unit["coils"]["8043"] = 1;
+  unit["registers"]["3501"] = 230;
+  unit["registers"]["8022"] = 261;
+  Json::Value raise(Json::objectValue);
+  raise["cycle"] = 3;
+  raise["coils"]["8022"] = 1;
+  Json::Value clear(Json::objectValue);
+  clear["cycle"] = 5;
+  clear["coils"]["8022"] = 0;
+  clear["registers"]["8022"] = 255;
+  unit["timeline"].append(raise);
+  unit["timeline"].append(clear);
+  Json::Value scenario(Json::objectValue);
+  scenario["units"].append(unit);
+  return scenario;
+}
+
+constexpr const char* kSmokeAlarmPoint = "#6 烟雾报警";
+
+TEST_F(HostPoll, SummarisesTheAlarmPointsTheHostRaisedAndHasNotCleared) {
+  SimulatedBus bus(Transport::tcp, options_with_scenario(readme_scenario()));
+  const HostRun run =
+      run_host(folder_, joined(bus.host_options(), {"--cycles", "5", "--interval", "0"}));
+  ASSERT_EQ(run.status, 0) << run.transcript();
+  const std::string unit = "unit " + bus.host_options()[1];
+  const std::string raised = "alarm raised: " + unit + " ";
+  const std::string cleared = "alarm cleared: " + unit + " ";
+  // The alarm lines of a cycle come before its summary: replay them.
+  std::map<int, std::string> standing;
+  int cycle = 0;
+  for (const std::string& line : run.out) {
+    if (line.rfind(raised, 0) == 0 || line.rfind(cleared, 0) == 0) {
+      const bool raise = line.rfind(raised, 0) == 0;
+      const std::string point = line.substr((raise ? raised : cleared).size());
+      const int index = std::stoi(point.substr(1));
+      if (raise) {
+        standing[index] = point;
+      } else {
+        standing.erase(index);
+      }
+      continue;
+    }
+    if (line.rfind("cycle ", 0) != 0) {
+      continue;  // the plug-in's own lines
+    }
+    ++cycle;
+    std::string expected = "cycle " + std::to_string(cycle) + " " + unit + ": updated ";
+    ASSERT_EQ(line.rfind(expected, 0), 0u) << line << "\n" << run.transcript();
+    expected = ", " + std::to_string(standing.size()) +
+               (standing.size() == 1 ? " active alarm point" : " active alarm points");
+    for (auto point = standing.begin(); point != standing.end(); ++point) {
+      expected += (point == standing.begin() ? ": " : ", ") + point->second;
+    }
+    EXPECT_NE(line.find(expected), std::string::npos) << line << "\n  lacks: " << expected;
+    EXPECT_EQ(line.find(kSmokeAlarmPoint) != std::string::npos, cycle == 3 || cycle == 4) << line;
+  }
+  EXPECT_EQ(cycle, 5) << run.transcript();
+}
+
+TEST_F(HostPoll, ListsTheActiveAlarmPointsInTheView) {
+  SimulatedBus bus(Transport::tcp, options_with_scenario(readme_scenario()));
+  const HostRun run =
+      run_host(folder_, joined(bus.host_options(), {"--cycles", "3", "--interval", "0", "--view"}));
+  ASSERT_EQ(run.status, 0) << run.transcript();
+  // Per cycle: the lines of its "active alarm points" section.
+  std::vector<std::string> sections;
+  bool in_section = false;
+  for (const std::string& line : run.out) {
+    if (line.rfind("active alarm points: ", 0) == 0) {
+      sections.emplace_back();
+      in_section = true;
+    } else if (in_section && line.rfind("  ", 0) == 0) {
+      sections.back() += line + "\n";
+    } else {
+      in_section = false;
+    }
+  }
+  ASSERT_EQ(sections.size(), 3u) << run.transcript();
+  EXPECT_EQ(sections[1].find(kSmokeAlarmPoint), std::string::npos) << sections[1];
+  EXPECT_NE(sections[2].find(kSmokeAlarmPoint), std::string::npos) << sections[2];
+  EXPECT_NE(sections[2].find("#25 高温报警"), std::string::npos) << sections[2];
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, HostPoll, ::testing::Values(Transport::tcp, Transport::rtu),
