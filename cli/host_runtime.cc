@@ -168,7 +168,11 @@ void HostRuntime::reload_history() {
       continue;
     }
     const std::vector<unsigned char>& record = stored->second.record;
+    // The history already holds the record: the completion the reload
+    // causes publishes it and evaluates its alarms but stores no new row.
+    unit.controller->set_storing(false);
     const bool loaded = unit.device->LoadFromCache(record.data(), static_cast<int>(record.size()));
+    unit.controller->set_storing(true);
     events_.push(event_of(HostEvent::notice, index, 0,
                           "unit " + unit.config.name +
                               (loaded ? ": loaded the newest stored record, of "

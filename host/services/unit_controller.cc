@@ -46,7 +46,7 @@ int UnitController::SendSP(ORBVDevice& device, int publication_id, const unsigne
 
 int UnitController::SaveDeviceHistory(ORBVDevice& device, const unsigned char* data,
                                       unsigned length) {
-  if (services_.history != nullptr) {
+  if (services_.history != nullptr && storing_) {
     services_.history->enqueue(device.DataId(), local_time_text(), data, length);
   }
   ++completions_;

@@ -28,6 +28,10 @@ class UnitController : public ORBController {
   // Completions the device stored (one SaveDeviceHistory each).
   std::uint64_t completions() const { return completions_.load(); }
 
+  // Whether SaveDeviceHistory writes a history row (the default). Off while
+  // the host hands the device a record the history already holds.
+  void set_storing(bool storing) { storing_ = storing; }
+
   int modbus_read_bits(SPModbus& device, int first, int count) override;
   int modbus_read_registers(SPModbus& device, int first, int count) override;
   int modbus_write_register(SPModbus& device, int reg, int value) override;
@@ -51,6 +55,7 @@ class UnitController : public ORBController {
  private:
   HostServices services_;
   std::atomic<std::uint64_t> completions_{0};
+  std::atomic<bool> storing_{true};
 };
 
 }  // namespace sitehost

@@ -103,10 +103,35 @@ TEST_F(HostHistory, ARestartedHostReloadsTheNewestRowBeforeItsFirstPoll) {
   EXPECT_LT(reload, first_named("modbus_read_bits")) << "the reload comes before the first poll";
   EXPECT_EQ(body_of(from_hex((*reload)["args"][1].asString())), body_of(newest));
 
+  EXPECT_EQ(calls_named(trace, "SaveDeviceHistory").size(), 2u)
+      << "the device saves the reloaded record and the polled one";
   const std::vector<Row> rows = rows_of(history_);
-  ASSERT_EQ(rows.size(), 5u) << "3 cycles, the reload stored again, 1 cycle";
-  EXPECT_EQ(body_of(rows[3].record), body_of(newest));
-  EXPECT_EQ(generation_of(rows[4].record), 4);
+  ASSERT_EQ(rows.size(), 4u) << "3 cycles, 1 cycle: the reloaded record is not stored again";
+  EXPECT_EQ(body_of(rows[2].record), body_of(newest));
+  EXPECT_EQ(generation_of(rows[3].record), 4);
+}
+
+// Starts that poll nothing leave the history as it was, though each reloads
+// the newest row.
+TEST_F(HostHistory, AStartThatPollsNothingAddsNoRow) {
+  ASSERT_EQ(poll(2).status, 0);
+  const std::vector<Row> before = rows_of(history_);
+  ASSERT_EQ(before.size(), 2u);
+  const std::string unreachable = "127.0.0.1:" + std::to_string(closed_tcp_port());
+  // clang-format off
+  const std::vector<std::string> starts[] = {
+      {"--tcp", unreachable, "--cycles", "1", "--data-id", std::to_string(kDataId)},
+      {"command", "start", "--tcp", unreachable, "--data-id", std::to_string(kDataId)},
+  };
+  // clang-format on
+  for (std::vector<std::string> arguments : starts) {
+    arguments.insert(arguments.end(), {"--history", history_, "--timeout-ms", "200"});
+    const HostRun run = run_host(folder_, arguments);
+    EXPECT_EQ(run.status, 1) << run.transcript();
+    EXPECT_EQ(run.err_containing("loaded the newest stored record").size(), 1u) << run.transcript();
+    const std::vector<Row> after = rows_of(history_);
+    ASSERT_EQ(after.size(), before.size()) << arguments[0] << "\n" << run.transcript();
+  }
 }
 
 TEST_F(HostHistory, DecodesStoredRecords) {

@@ -3,6 +3,8 @@
 #include "host/services/unit_controller.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -69,6 +71,72 @@ TEST(UnitController, TurnsAlarmChangesIntoReportedRules) {
   EXPECT_FALSE(fixture.reported[1].active);
   EXPECT_EQ(fixture.reported[1].index, kHighTemperatureIndex);
   EXPECT_EQ(fixture.controller->completions(), 3u);
+}
+
+// A unit controller that keeps history in a fresh SQLite file.
+class UnitControllerHistory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/velmocair-controller-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    path_ = folder_ + "/history.sqlite";
+    std::string error;
+    auto store =
+        sitehost::HistoryStore::open(path_, sitehost::HistoryStore::Access::read_write, error);
+    ASSERT_NE(store, nullptr) << error;
+    writer_ = std::make_unique<sitehost::HistoryWriter>(std::move(store), nullptr);
+    controller_ = std::make_shared<sitehost::UnitController>(
+        sitehost::HostServices{publisher_, thresholds_, writer_.get()});
+    device_.Init(controller_, kDataId, Json::Value(Json::objectValue));
+    record_[0] = kDataId;
+  }
+  void TearDown() override {
+    writer_.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      unlink((path_ + suffix).c_str());
+    }
+    rmdir(folder_.c_str());
+  }
+
+  bool load() { return device_.LoadFromCache(record_.data(), static_cast<int>(record_.size())); }
+
+  std::optional<sitehost::HistoryRow> newest_row() {
+    writer_->stop();
+    std::string error;
+    auto store =
+        sitehost::HistoryStore::open(path_, sitehost::HistoryStore::Access::read_only, error);
+    EXPECT_NE(store, nullptr) << error;
+    return store != nullptr ? store->newest(kDataId, error) : std::nullopt;
+  }
+
+  std::string folder_;
+  std::string path_;
+  sitehost::Publisher publisher_;
+  sitehost::ThresholdService thresholds_{nullptr};
+  std::unique_ptr<sitehost::HistoryWriter> writer_;
+  std::shared_ptr<sitehost::UnitController> controller_;
+  VelmocairProbe device_;
+  std::vector<unsigned char> record_ = std::vector<unsigned char>(kRecordSize, 0);
+};
+
+TEST_F(UnitControllerHistory, StoresNoRowWhileStoringIsOffButStillPublishesAndEvaluates) {
+  controller_->set_storing(false);
+  record_[kHighTemperatureByte] = 1;
+  ASSERT_TRUE(load());
+  EXPECT_TRUE(publisher_.latest(kDataId)) << "the record is still published";
+  EXPECT_EQ(thresholds_.last_state(kDataId, kHighTemperatureIndex), true)
+      << "its alarms are still evaluated";
+  EXPECT_EQ(controller_->completions(), 1u);
+
+  controller_->set_storing(true);
+  record_[kHighTemperatureByte] = 0;
+  ASSERT_TRUE(load());
+  const std::optional<sitehost::HistoryRow> newest = newest_row();
+  ASSERT_TRUE(newest);
+  EXPECT_EQ(newest->id, 1) << "only the completion with storing on wrote a row";
+  ASSERT_EQ(newest->record.size(), kRecordSize);
+  EXPECT_EQ(newest->record[kHighTemperatureByte], 0);
 }
 
 TEST(UnitController, ReadsOnlyLeaveTheRequestForTheBus) {
