@@ -1,0 +1,104 @@
+#!/bin/sh
+# Installs a build into a temporary prefix, moves the prefix elsewhere and runs
+# the installed programs from there, without LD_LIBRARY_PATH and from a folder
+# outside the build tree. Checks that exactly the two programs, libsitehost.so
+# and the plug-in are installed; that every RPATH entry is relative to $ORIGIN;
+# that every shared library resolves and libsitehost.so inside the moved
+# prefix; that the installed host completes a cycle of its built-in simulator
+# and one of the installed simulator over Modbus/TCP; and that the installed
+# plug-in exports only get_providers.
+# Usage: install_test.sh CMAKE BUILD_DIR BINDIR LIBDIR PLUGINDIR CHECK_EXPORTS
+set -eu
+cmake=$1
+build=$2
+bindir=$3
+libdir=$4
+plugindir=$5
+check_exports=$6
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "install test: $*" >&2
+  exit 1
+}
+
+if ! "$cmake" --install "$build" --prefix "$work/staged" >"$work/install.log" 2>&1; then
+  cat "$work/install.log" >&2
+  fail "cmake --install failed"
+fi
+mv "$work/staged" "$work/moved"
+prefix=$(realpath "$work/moved")
+unset LD_LIBRARY_PATH
+cd "$work"
+
+host=$bindir/velmocair-host
+sim=$bindir/velmocair-sim
+sitehost=$libdir/libsitehost.so
+plugin=$plugindir/libvelmocair.so
+
+expected=$(printf '%s\n' "$host" "$sim" "$sitehost" "$plugin" | LC_ALL=C sort)
+installed=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
+[ "$installed" = "$expected" ] || fail "installed files:
+$installed
+expected:
+$expected"
+
+for file in $expected; do
+  path=$prefix/$file
+  dynamic=$(readelf -d "$path") || fail "$file: readelf failed"
+  for entry in $(echo "$dynamic" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p' | tr ':' ' '); do
+    case $entry in
+      '$ORIGIN' | '$ORIGIN/'*) ;;
+      *) fail "$file: RPATH entry $entry is not relative to \$ORIGIN" ;;
+    esac
+  done
+  resolved=$(ldd "$path") || fail "$file: ldd failed"
+  if echo "$resolved" | grep -q 'not found'; then
+    fail "$file: unresolved libraries:
+$resolved"
+  fi
+  if echo "$dynamic" | grep -q '(NEEDED).*\[libsitehost\.so\]'; then
+    found=$(echo "$resolved" | sed -n 's/^[[:space:]]*libsitehost\.so => \(.*\) (0x[0-9a-f]*)$/\1/p')
+    [ -n "$found" ] && [ "$(realpath "$found")" = "$prefix/$sitehost" ] ||
+      fail "$file: libsitehost.so resolves to '$found', not $prefix/$sitehost"
+  fi
+done
+
+"$check_exports" "$prefix/$plugin"
+
+# The embedded default: the host starts the built-in simulator and polls it.
+"$prefix/$host" --cycles 1 >host.out 2>host.err || fail "velmocair-host --cycles 1 exited $?:
+$(cat host.err)"
+grep -q '^cycle 1 unit simulator: updated ' host.out || fail "no completed cycle:
+$(cat host.out host.err)"
+
+# The installed simulator, polled by the installed host over Modbus/TCP.
+"$prefix/$sim" --tcp 0 >sim.out 2>sim.err &
+sim_pid=$!
+waited=0
+until grep -q '^listening tcp ' sim.out; do
+  kill -0 "$sim_pid" 2>/dev/null || fail "velmocair-sim ended: $(cat sim.err)"
+  waited=$((waited + 1))
+  [ "$waited" -le 1200 ] || fail "velmocair-sim printed no listening line"
+  sleep 0.1
+done
+endpoint=$(sed -n 's/^listening tcp //p' sim.out)
+"$prefix/$host" --tcp "$endpoint" --cycles 1 >tcp.out 2>tcp.err ||
+  fail "velmocair-host --tcp $endpoint --cycles 1 exited $?:
+$(cat tcp.err)"
+grep -q '^cycle 1 unit .*: updated ' tcp.out || fail "no completed cycle over TCP:
+$(cat tcp.out tcp.err)"
+kill -TERM "$sim_pid"
+status=0
+wait "$sim_pid" || status=$?
+sim_pid=
+[ "$status" -eq 0 ] || fail "velmocair-sim exited $status after SIGTERM: $(cat sim.err)"
