@@ -44,7 +44,7 @@ const OptionSpec kOptions[] = {
     {"--unit-id",   "N",           kRunning, "unit address, 1..247 (default 1)",
      [](HostOptions& o, const std::string& v) { o.units.unit_id = parse_int(v, kMinUnitId, kMaxUnitId, "--unit-id"); }},
     {"--baud",      "N",           kRunning, "serial baud rate (default 9600)",
-     [](HostOptions& o, const std::string& v) { o.units.baud = parse_int(v, 1, kMaxBaud, "--baud"); }},
+     [](HostOptions& o, const std::string& v) { o.units.baud = parse_baud(v, "--baud"); }},
     {"--parity",    "none|even|odd", kRunning, "serial parity (default none)",
      [](HostOptions& o, const std::string& v) { o.units.parity = parse_parity(v, "--parity"); }},
     {"--data-bits", "N",           kRunning, "serial data bits, 5..8 (default 8)",

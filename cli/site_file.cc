@@ -18,15 +18,19 @@ namespace {
 constexpr const char* kSiteKeys[] = {"units"};
 constexpr const char* kUnitKeys[] = {"name", "data_id", "transport", "setting"};
 constexpr const char* kTransportKeys[] = {"tcp", "rtu", "baud", "parity", "data_bits", "stop_bits"};
+// The keys of "setting"/"modbus" the host reads (SPModbus::InitSetting).
+constexpr const char* kModbusKeys[] = {"unit_id", "baud"};
 constexpr std::uint32_t kMaxDataId = 0xFFFFFFFF;
 
+// `allowed`, when given, tells what may stand there instead.
 template <std::size_t N>
 void reject_unknown_keys(const Json::Value& object, const char* const (&known)[N],
-                         const std::string& where) {
+                         const std::string& where, const std::string& allowed = "") {
   for (const std::string& key : object.getMemberNames()) {
     if (std::none_of(std::begin(known), std::end(known),
                      [&key](const char* name) { return key == name; })) {
-      throw UsageError(where + ": unknown key \"" + key + "\"");
+      throw UsageError(where + ": unknown key \"" + key + "\"" +
+                       (allowed.empty() ? "" : " (allowed: " + allowed + ")"));
     }
   }
 }
@@ -47,6 +51,38 @@ int int_member(const Json::Value& object, const char* key, int low, int high,
                      ".." + std::to_string(high));
   }
   return value.asInt();
+}
+
+int baud_member(const Json::Value& object, const char* key, const std::string& where) {
+  const Json::Value& value = object[key];
+  if (!value.isInt() || !is_baud_rate(value.asInt())) {
+    throw UsageError(where + ": \"" + key +
+                     "\" must be a baud rate the serial line can be set to (" + baud_rate_list() +
+                     ")");
+  }
+  return value.asInt();
+}
+
+// The host's own keys of the configuration; the rest (the plug-in's
+// "appSetting" and anything else) goes to InitSetting unchecked.
+void check_host_setting(const Json::Value& setting, const std::string& where) {
+  if (!setting.isMember("modbus")) {
+    return;
+  }
+  const Json::Value& modbus = setting["modbus"];
+  const std::string in = where + " setting modbus";
+  if (!modbus.isObject()) {
+    throw UsageError(in + ": must be an object");
+  }
+  reject_unknown_keys(modbus, kModbusKeys, in,
+                      "\"unit_id\" " + std::to_string(kMinUnitId) + ".." +
+                          std::to_string(kMaxUnitId) + ", \"baud\" a serial baud rate");
+  if (modbus.isMember("unit_id")) {
+    int_member(modbus, "unit_id", kMinUnitId, kMaxUnitId, in);
+  }
+  if (modbus.isMember("baud")) {
+    baud_member(modbus, "baud", in);
+  }
 }
 
 sitehost::BusAddress parse_transport(const Json::Value& transport, const std::string& where) {
@@ -70,7 +106,7 @@ sitehost::BusAddress parse_transport(const Json::Value& transport, const std::st
   bus.kind = sitehost::BusAddress::rtu;
   bus.line.device = string_member(transport, "rtu", where);
   if (transport.isMember("baud")) {
-    bus.line.baud = int_member(transport, "baud", 1, kMaxBaud, where);
+    bus.line.baud = baud_member(transport, "baud", where);
   }
   if (transport.isMember("parity")) {
     bus.line.parity = parse_parity(string_member(transport, "parity", where), where + " parity");
@@ -102,6 +138,7 @@ UnitConfig parse_unit(const Json::Value& entry, const std::string& where) {
     if (!entry["setting"].isObject()) {
       throw UsageError(named + ": \"setting\" must be an object");
     }
+    check_host_setting(entry["setting"], named);
     unit.setting = entry["setting"];
   }
   return unit;

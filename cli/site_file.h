@@ -17,8 +17,9 @@ namespace velmocair::cli {
 //                    "data_bits": 8, "stop_bits": 1},
 //      "setting": {"modbus": {"unit_id": 2}}}]}
 // "setting" (optional, default {}) is handed to the device's InitSetting as
-// it stands. Serial keys other than "rtu" are optional (baud: the unit's
-// resolved rate; parity none, 8 data bits, 1 stop bit). Unknown keys, repeated
+// it stands; of it the host checks only its own "modbus" object (keys
+// "unit_id" 1..247 and "baud", a rate of kBaudRates). Serial keys other than "rtu" are optional
+// (baud: the unit's resolved rate; parity none, 8 data bits, 1 stop bit). Unknown keys, repeated
 // names or data ids are errors. Throws UsageError with a one-line reason.
 std::vector<UnitConfig> parse_site_text(const std::string& text, const std::string& origin);
 std::vector<UnitConfig> load_site_file(const std::string& path);

@@ -1,9 +1,12 @@
 #include "cli/value_parsing.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <iterator>
 
+#include "cli/baud_rates.h"
 #include "cli/exit_status.h"
 
 namespace velmocair::cli {
@@ -65,6 +68,30 @@ sitehost::TcpEndpoint parse_endpoint(const std::string& text, const std::string&
     throw UsageError(what + ": expected HOST:PORT, got '" + text + "'");
   }
   return {text.substr(0, colon), parse_int(text.substr(colon + 1), kMinPort, kMaxPort, what)};
+}
+
+bool is_baud_rate(int rate) {
+  return std::find(std::begin(kBaudRates), std::end(kBaudRates), rate) != std::end(kBaudRates);
+}
+
+std::string baud_rate_list() {
+  std::string list;
+  for (const int rate : kBaudRates) {
+    list += (list.empty() ? "" : ", ") + std::to_string(rate);
+  }
+  return list;
+}
+
+int parse_baud(const std::string& text, const std::string& what) {
+  errno = 0;
+  char* end = nullptr;
+  const long rate = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || end != text.c_str() + text.size() || errno != 0 || rate <= 0 ||
+      rate > INT_MAX || !is_baud_rate(static_cast<int>(rate))) {
+    throw UsageError(what + ": expected a baud rate the serial line can be set to (" +
+                     baud_rate_list() + "), got '" + text + "'");
+  }
+  return static_cast<int>(rate);
 }
 
 char parse_parity(const std::string& text, const std::string& what) {

@@ -16,6 +16,12 @@ double parse_seconds(const std::string& text, double most, const std::string& wh
 sitehost::TcpEndpoint parse_endpoint(const std::string& text, const std::string& what);
 // "none", "even" or "odd" (or N, E, O) to libmodbus's 'N', 'E', 'O'.
 char parse_parity(const std::string& text, const std::string& what);
+// One of kBaudRates.
+int parse_baud(const std::string& text, const std::string& what);
+
+bool is_baud_rate(int rate);
+// The rates of kBaudRates for messages: "110, 300, ..., 4000000".
+std::string baud_rate_list();
 
 // Ranges of the values above.
 inline constexpr int kMinUnitId = 1;
@@ -26,6 +32,5 @@ inline constexpr int kMinDataBits = 5;
 inline constexpr int kMaxDataBits = 8;
 inline constexpr int kMinStopBits = 1;
 inline constexpr int kMaxStopBits = 2;
-inline constexpr int kMaxBaud = 4000000;
 
 }  // namespace velmocair::cli

@@ -34,6 +34,8 @@ TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
       {{"--tcp", "a:1", "--baud", "9600"},            "need --rtu"},
       {{"--rtu", "/dev/ttyS0", "--parity", "mark"},   "--parity: expected none, even or odd"},
       {{"--rtu", "/dev/ttyS0", "--data-bits", "9"},   "--data-bits: expected a whole number 5..8"},
+      {{"--rtu", "/dev/ttyS0", "--baud", "12345"},    "--baud: expected a baud rate the serial line can be set to (110, 300, 600,"},
+      {{"--rtu", "/dev/ttyS0", "--baud", "0"},        "--baud: expected a baud rate"},
       {{"--data-id", "-4"},                           "--data-id: expected a data id"},
       {{"--status", "--view"},                        "either --status or --view"},
       {{"--site", "/nonexistent/site.json"},          "cannot read the site file"},
@@ -91,14 +93,19 @@ Json::Value unit_on(const char* name, int data_id, const char* device, int unit_
   return unit;
 }
 
-// Site files that parse but that the devices or the buses refuse.
+// Site files the parser, the devices or the buses refuse.
 TEST(HostCommandLine, RefusesUnitConfigurationsTheHostCannotRun) {
   Json::Value out_of_range = unit_on("a", 1, "/dev/ttyS9", 1);
   out_of_range["setting"]["modbus"]["unit_id"] = 300;
+  Json::Value misspelt = unit_on("a", 1, "/dev/ttyS9", 1);
+  misspelt["setting"]["modbus"].removeMember("unit_id");
+  misspelt["setting"]["modbus"]["unitid"] = 2;
   // clang-format off
   const BadSite cases[] = {
       {"unit address out of range", site_of({out_of_range}),
-       "unit a: the device refused its configuration"},
+       "unit 1 (a) setting modbus: \"unit_id\" must be a whole number 1..247"},
+      {"misspelt unit address key", site_of({misspelt}),
+       "unit 1 (a) setting modbus: unknown key \"unitid\""},
       {"two units at one address", site_of({unit_on("a", 1, "/dev/ttyS9", 3), unit_on("b", 2, "/dev/ttyS9", 3)}),
        "unit b: unit address 3 on rtu /dev/ttyS9 is taken by unit a"},
       {"one line at two rates", site_of({unit_on("a", 1, "/dev/ttyS9", 1, 9600), unit_on("b", 2, "/dev/ttyS9", 2, 19200)}),

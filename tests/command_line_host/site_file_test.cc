@@ -47,6 +47,24 @@ TEST(SiteFile, ReadsEachUnitsTransportAndConfiguration) {
   EXPECT_EQ(units[2].bus->name(), "rtu /dev/ttyUSB1");
 }
 
+TEST(SiteFile, PassesTheSettingToTheDeviceAsItStands) {
+  const std::vector<UnitConfig> units = parse_site_text(
+      R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"},
+         "setting": {"appSetting": {"b_mode": 3, "other": "x"}, "extra": [1, {"k": null}],
+                     "modbus": {"unit_id": 247, "baud": 115200}}}]})",
+      "site.json");
+  ASSERT_EQ(units.size(), 1u);
+  Json::Value expected(Json::objectValue);
+  expected["appSetting"]["b_mode"] = 3;
+  expected["appSetting"]["other"] = "x";
+  expected["extra"].append(1);
+  expected["extra"].append(Json::Value(Json::objectValue));
+  expected["extra"][1]["k"] = Json::Value();
+  expected["modbus"]["unit_id"] = 247;
+  expected["modbus"]["baud"] = 115200;
+  EXPECT_EQ(units[0].setting, expected);
+}
+
 struct BadSiteText {
   const char* text;
   const char* says;
@@ -72,6 +90,13 @@ TEST(SiteFile, RefusesMistakesNamingThePlace) {
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "speed": 9600}}]})", "transport: unknown key \"speed\""},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": 5}]})", "\"setting\" must be an object"},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "mode": 1}]})",   "unknown key \"mode\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "baud": 12345}}]})", "unit 1 (a): \"baud\" must be a baud rate the serial line can be set to (110, 300,"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "baud": 2000000}}]})", "\"baud\" must be a baud rate"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": {"modbus": 1}}]})",              "unit 1 (a) setting modbus: must be an object"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": {"modbus": {"unitid": 2}}}]})", "unit 1 (a) setting modbus: unknown key \"unitid\" (allowed: \"unit_id\" 1..247, \"baud\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": {"modbus": {"unit_id": 0}}}]})", "unit 1 (a) setting modbus: \"unit_id\" must be a whole number 1..247"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": {"modbus": {"unit_id": "2"}}}]})", "unit 1 (a) setting modbus: \"unit_id\" must be a whole number 1..247"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": {"modbus": {"baud": 12345}}}]})", "unit 1 (a) setting modbus: \"baud\" must be a baud rate the serial line can be set to"},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}},
                      {"name": "a", "data_id": 2, "transport": {"rtu": "/d"}}]})",          "unit name \"a\" given twice"},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}},
