@@ -1,6 +1,7 @@
 #include "host/services/modbus_link.h"
 
 #include <modbus.h>
+#include <netdb.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -25,6 +26,22 @@ void set_timeout(modbus_t* context, std::chrono::milliseconds timeout,
 
 std::string errno_text() { return modbus_strerror(errno); }
 
+// Empty when the host name or address resolves, else the resolver's
+// reason: libmodbus resolves it too, but reports a name it cannot resolve as
+// a refused connection.
+std::string resolution_failure(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int error = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (error != 0) {
+    return gai_strerror(error);
+  }
+  freeaddrinfo(found);
+  return {};
+}
+
 }  // namespace
 
 ModbusLink::ModbusLink(BusAddress address, LinkTiming timing)
@@ -34,6 +51,13 @@ ModbusLink::~ModbusLink() { disconnect(); }
 
 LinkResult ModbusLink::connect() {
   if (address_.kind == BusAddress::tcp) {
+    const std::string unresolved = resolution_failure(address_.endpoint.host);
+    if (!unresolved.empty()) {
+      return LinkResult::failure(
+          LinkResult::link_down,
+          "cannot resolve host " + address_.endpoint.host + ": " + unresolved);
+    }
+    // libmodbus tries every address the name resolves to.
     const std::string port = std::to_string(address_.endpoint.port);
     context_ = modbus_new_tcp_pi(address_.endpoint.host.c_str(), port.c_str());
   } else {

@@ -314,22 +314,27 @@ INSTANTIATE_TEST_SUITE_P(Transports, HostPoll, ::testing::Values(Transport::tcp,
 TEST(HostPollUnreachable, PrintsAnErrorLinePerFailedCycleAndKeepsPolling) {
   ScratchFolder folder;
   const std::string missing_line = folder.path("no-such-serial-line");
+  struct Unreachable {
+    std::vector<std::string> bus;
+    std::string says;  // the reason each failed cycle gives
+  };
   // clang-format off
-  const std::vector<std::string> buses[] = {
-      {"--tcp", "127.0.0.1:" + std::to_string(closed_tcp_port())},
-      {"--rtu", missing_line},
+  const Unreachable cases[] = {
+      {{"--tcp", "127.0.0.1:" + std::to_string(closed_tcp_port())}, "cannot open"},
+      {{"--tcp", "nosuchhost.invalid:502"},                         "cannot resolve host nosuchhost.invalid: "},
+      {{"--rtu", missing_line},                                     "cannot open"},
   };
   // clang-format on
-  for (const std::vector<std::string>& bus : buses) {
+  for (const Unreachable& test : cases) {
     const HostRun run =
-        run_host(folder, joined(bus, {"--cycles", "3", "--interval", "0", "--status"}));
+        run_host(folder, joined(test.bus, {"--cycles", "3", "--interval", "0", "--status"}));
     EXPECT_EQ(run.status, 1) << run.transcript();
     EXPECT_TRUE(run.status_documents().empty());
     for (int cycle = 1; cycle <= 3; ++cycle) {
-      EXPECT_EQ(
-          run.err_containing("cycle " + std::to_string(cycle) + " unit " + bus[1] + ": cannot open")
-              .size(),
-          1u)
+      EXPECT_EQ(run.err_containing("cycle " + std::to_string(cycle) + " unit " + test.bus[1] +
+                                   ": " + test.says)
+                    .size(),
+                1u)
           << run.transcript();
     }
   }

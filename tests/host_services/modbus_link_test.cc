@@ -198,6 +198,30 @@ TEST(ModbusLinkTcp, ReportsAnEndpointNobodyListensOnAsLinkDown) {
   EXPECT_EQ(result.text.rfind("cannot open " + address.name(), 0), 0u) << result.text;
 }
 
+TEST(ModbusLinkTcp, ReportsAHostNameThatDoesNotResolve) {
+  sitehost::BusAddress address;
+  address.endpoint = {"nosuchhost.invalid", 502};  // the .invalid domain never resolves
+  sitehost::ModbusLink link(address, {kTimeout, kQuietPeriod});
+  Bytes pdu;
+  const LinkResult result = link.exchange(1, kCoils8001, pdu);
+  EXPECT_EQ(result.status, LinkResult::link_down);
+  EXPECT_EQ(result.text.rfind("cannot resolve host nosuchhost.invalid: ", 0), 0u) << result.text;
+  EXPECT_EQ(result.text.find("refused"), std::string::npos) << result.text;
+}
+
+TEST(ModbusLinkTcp, ConnectsByHostName) {
+  sim::ServerOptions options;
+  options.tcp_port = 0;
+  sim::Server server(options);
+  server.start();
+  sitehost::BusAddress address;
+  address.endpoint = {"localhost", server.tcp_port()};
+  sitehost::ModbusLink link(address, {kTimeout, kQuietPeriod});
+  Bytes pdu;
+  const LinkResult result = link.exchange(1, kCoils8001, pdu);
+  EXPECT_TRUE(result.is_ok()) << result.text;
+}
+
 TEST(ModbusLinkRtu, ReportsAMissingSerialDeviceAsLinkDown) {
   sitehost::BusAddress address;
   address.kind = sitehost::BusAddress::rtu;
