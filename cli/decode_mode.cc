@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -9,6 +10,9 @@
 
 namespace velmocair::cli {
 namespace {
+
+// The size of the record LoadFromCache takes: the record a cycle publishes.
+constexpr std::size_t kRecordBytes = 441;
 
 // A record to decode and the unit it belongs to.
 struct StoredRecord {
@@ -29,7 +33,7 @@ std::uint32_t header_data_id(const std::vector<unsigned char>& bytes) {
 StoredRecord read_record_file(const HostOptions& options) {
   std::ifstream file(options.record_file, std::ios::binary);
   if (!file) {
-    throw RunError(options.record_file + ": cannot read the record");
+    throw RunError(options.record_file + ": cannot read the record: " + std::strerror(errno));
   }
   StoredRecord record;
   record.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -76,8 +80,12 @@ int run_decode(const HostOptions& options) {
       runtime.device(0).LoadFromCache(record.bytes.data(), static_cast<int>(record.bytes.size()));
   printer.print_queued();
   if (!loaded) {
-    print_error(record.origin + ": the device refused the record (" +
-                std::to_string(record.bytes.size()) + " bytes)");
+    const std::size_t size = record.bytes.size();
+    print_error(record.origin + ": the device refused the record (" + std::to_string(size) +
+                " bytes" +
+                (size == kRecordBytes ? std::string()
+                                      : "; " + std::to_string(kRecordBytes) + " bytes expected") +
+                ")");
     return kExitFailed;
   }
   const std::string text = runtime.status_text(0);

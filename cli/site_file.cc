@@ -1,16 +1,16 @@
 #include "cli/site_file.h"
 
-#include <json/reader.h>
-
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <set>
 #include <sstream>
 
 #include "cli/exit_status.h"
 #include "cli/value_parsing.h"
+#include "simulator/strict_json.h"
 
 namespace velmocair::cli {
 namespace {
@@ -147,14 +147,10 @@ UnitConfig parse_unit(const Json::Value& entry, const std::string& where) {
 }  // namespace
 
 std::vector<UnitConfig> parse_site_text(const std::string& text, const std::string& origin) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
-  std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
-    const std::string first_line = errors.substr(0, errors.find('\n'));
-    throw UsageError(origin + ": not valid JSON: " + first_line);
+  std::string error;
+  if (!parse_strict_json(text, root, error)) {
+    throw UsageError(origin + ": not valid JSON: " + error);
   }
   if (!root.isObject() || !root["units"].isArray() || root["units"].empty()) {
     throw UsageError(origin + ": expected an object with a non-empty \"units\" array");
@@ -180,7 +176,7 @@ std::vector<UnitConfig> parse_site_text(const std::string& text, const std::stri
 std::vector<UnitConfig> load_site_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    throw UsageError(path + ": cannot read the site file");
+    throw UsageError(path + ": cannot read the site file: " + std::strerror(errno));
   }
   std::ostringstream text;
   text << file.rdbuf();

@@ -3,12 +3,15 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fstream>
 #include <initializer_list>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
+
+#include "simulator/strict_json.h"
 
 namespace velmocair::sim {
 namespace {
@@ -107,14 +110,10 @@ UnitSetup read_unit(const Json::Value& entry, const std::string& where) {
 
 std::map<int, UnitSetup> parse_scenario(const std::string& text, const std::string& origin,
                                         const std::vector<int>& served_units) {
-  Json::CharReaderBuilder builder;
-  Json::CharReaderBuilder::strictMode(&builder.settings_);
-  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
-  std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
-    const std::string first_line = errors.substr(0, errors.find('\n'));
-    fail(origin, "not valid JSON: " + first_line);
+  std::string error;
+  if (!parse_strict_json(text, root, error)) {
+    fail(origin, "not valid JSON: " + error);
   }
   expect_object(root, origin, {"units"});
   const Json::Value& units = root["units"];
@@ -143,7 +142,7 @@ std::map<int, UnitSetup> load_scenario(const std::string& path,
                                        const std::vector<int>& served_units) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
-    fail(path, "cannot read the scenario file");
+    fail(path, std::string("cannot read the scenario file: ") + std::strerror(errno));
   }
   std::ostringstream text;
   text << file.rdbuf();

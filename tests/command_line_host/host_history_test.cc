@@ -154,8 +154,18 @@ TEST_F(HostHistory, DecodesStoredRecords) {
   write_file(record_path, std::string(newest.begin(), newest.end() - 1));
   const HostRun short_record = run_host(folder_, {"decode", record_path});
   EXPECT_EQ(short_record.status, 1);
-  EXPECT_EQ(short_record.err_containing("refused the record (440 bytes)").size(), 1u)
+  EXPECT_EQ(
+      short_record.err_containing("refused the record (440 bytes; 441 bytes expected)").size(), 1u)
       << short_record.transcript();
+
+  const HostRun missing = run_host(folder_, {"decode", folder_.path("no-such-record.bin")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing
+                .err_containing("no-such-record.bin: cannot read the record: No such file or "
+                                "directory")
+                .size(),
+            1u)
+      << missing.transcript();
 
   const HostRun other_unit =
       run_host(folder_, {"decode", "--history", history_, "--data-id", "999"});

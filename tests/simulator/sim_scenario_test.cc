@@ -30,7 +30,7 @@ TEST(SimScenario, BadScenariosAreRefusedWithWhereAndWhy) {
   // clang-format off
   // scenario text                                                           message
   const Row rows[] = {
-      {"{",                                                                     "s.json: not valid JSON"},
+      {"{",                                                                     "s.json: not valid JSON: line 1, column 2: Missing '}' or object member name"},
       {R"({"unit": []})",                                                       "s.json: unknown member \"unit\""},
       {R"({"units": {}})",                                                      "s.json: units: must be an array"},
       {R"({"units": [{}]})",                                                    "units[0]: must be an object with a \"unit_id\""},
@@ -87,7 +87,7 @@ TEST(SimScenario, ServerRefusesUnsoundOptions) {
       {"zero delay",     with_rule([](FaultRule& r) { r.kind = FaultKind::delay; }),      "positive number"},
       {"exception 7",    with_rule([](FaultRule& r) { r.kind = FaultKind::exception; r.exception_code = 7; }), "exception code"},
       {"unserved unit",  with_rule([](FaultRule& r) { r.unit_id = 9; }),                  "unit 9 is not served"},
-      {"no scenario",    options([](ServerOptions& o) { o.scenario_path = "/nonexistent.json"; }), "cannot read"},
+      {"no scenario",    options([](ServerOptions& o) { o.scenario_path = "/nonexistent.json"; }), "cannot read the scenario file: No such file or directory"},
   };
   // clang-format on
   for (const Row& row : rows) {
