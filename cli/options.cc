@@ -24,54 +24,62 @@ using Setter = void (*)(HostOptions&, const std::string&);
 
 struct OptionSpec {
   const char* name;
-  const char* value;  // placeholder of its value; null for a flag
-  unsigned modes;     // modes that accept it
-  const char* help;
+  const char* value;        // placeholder of its value; null for a flag
+  unsigned modes;           // modes that accept it
+  const char* help;         // in poll and command
+  const char* decode_help;  // in decode; null: as `help`
   Setter set;
 };
 
+// The one short option, the same as --help.
+constexpr const char* kShortHelp = "-h";
+
 // clang-format off
-// option       value         modes     help, then on the next line the setter
+// option       value         modes     help, decode help, then on the next line the setter
 const OptionSpec kOptions[] = {
-    {"--site",      "FILE",        kRunning, "units from a site file (JSON)",
+    {"--site",      "FILE",        kRunning, "units from a site file (JSON)", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.site_file = v; }},
-    {"--unit",      "NAME",        kCommand, "the site-file unit to command",
+    {"--unit",      "NAME",        kCommand, "the site-file unit to command", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.unit_name = v; }},
-    {"--tcp",       "HOST:PORT",   kRunning, "one unit over Modbus/TCP",
+    {"--tcp",       "HOST:PORT",   kRunning, "one unit over Modbus/TCP", nullptr,
      [](HostOptions& o, const std::string& v) { parse_endpoint(v, "--tcp"); o.units.tcp = v; }},
-    {"--rtu",       "DEVICE",      kRunning, "one unit over Modbus RTU on a serial device",
+    {"--rtu",       "DEVICE",      kRunning, "one unit over Modbus RTU on a serial device", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.rtu = v; }},
-    {"--unit-id",   "N",           kRunning, "unit address, 1..247 (default 1)",
+    {"--unit-id",   "N",           kRunning, "unit address, 1..247 (default 1)", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.unit_id = parse_int(v, kMinUnitId, kMaxUnitId, "--unit-id"); }},
-    {"--baud",      "N",           kRunning, "serial baud rate (default 9600)",
+    {"--baud",      "N",           kRunning, "serial baud rate (default 9600)", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.baud = parse_baud(v, "--baud"); }},
-    {"--parity",    "none|even|odd", kRunning, "serial parity (default none)",
+    {"--parity",    "none|even|odd", kRunning, "serial parity (default none)", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.parity = parse_parity(v, "--parity"); }},
-    {"--data-bits", "N",           kRunning, "serial data bits, 5..8 (default 8)",
+    {"--data-bits", "N",           kRunning, "serial data bits, 5..8 (default 8)", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.data_bits = parse_int(v, kMinDataBits, kMaxDataBits, "--data-bits"); }},
-    {"--stop-bits", "N",           kRunning, "serial stop bits, 1..2 (default 1)",
+    {"--stop-bits", "N",           kRunning, "serial stop bits, 1..2 (default 1)", nullptr,
      [](HostOptions& o, const std::string& v) { o.units.stop_bits = parse_int(v, kMinStopBits, kMaxStopBits, "--stop-bits"); }},
-    {"--data-id",   "N",           kEvery,   "data id of the unit (default 1); decode: rows of this unit",
+    {"--data-id",   "N",           kEvery,   "data id of the unit (default 1)",
+     "--history: the newest row of this unit (default: of any unit); FILE: the data id to load it as",
      [](HostOptions& o, const std::string& v) { o.units.data_id = parse_data_id(v, "--data-id"); }},
-    {"--cycles",    "N",           kRunning, "stop after N cycles (poll default: until interrupted; command: 0)",
+    {"--cycles",    "N",           kRunning, "stop after N cycles (poll default: until interrupted; command: 0)", nullptr,
      [](HostOptions& o, const std::string& v) { o.cycles = parse_int(v, 0, kMaxCycles, "--cycles"); }},
-    {"--interval",  "SECONDS",     kRunning, "from the start of one cycle to the next (default 1)",
+    {"--interval",  "SECONDS",     kRunning, "from the start of one cycle to the next (default 1)", nullptr,
      [](HostOptions& o, const std::string& v) { o.interval_seconds = parse_seconds(v, kMaxIntervalSeconds, "--interval"); }},
-    {"--timeout-ms", "N",          kRunning, "response time-out of one exchange (default 500)",
+    {"--timeout-ms", "N",          kRunning, "response time-out of one exchange (default 500)", nullptr,
      [](HostOptions& o, const std::string& v) { o.timeout_ms = parse_int(v, 1, kMaxTimeoutMs, "--timeout-ms"); }},
-    {"--history",   "FILE",        kEvery,   "SQLite history: stored and reloaded; decode: read from",
+    {"--history",   "FILE",        kEvery,   "SQLite history: stored, and its newest rows reloaded at start",
+     "the SQLite history whose newest row to decode",
      [](HostOptions& o, const std::string& v) { o.history = v; }},
-    {"--plugin",    "PATH",        kEvery,   "the plug-in to load (default: the built libvelmocair.so)",
+    {"--plugin",    "PATH",        kEvery,   "the plug-in to load (default: the built libvelmocair.so)", nullptr,
      [](HostOptions& o, const std::string& v) { o.plugin = v; }},
-    {"--trace",     "FILE",        kEvery,   "every call the plug-in makes into the host, one JSON line each",
+    {"--trace",     "FILE",        kEvery,   "every call the plug-in makes into the host, one JSON line each", nullptr,
      [](HostOptions& o, const std::string& v) { o.trace = v; }},
     {"--status",    nullptr,       kEvery,   "print the exact status text (code 801) after each completed cycle",
+     "print the exact status text (code 801), the default",
      [](HostOptions& o, const std::string&) { o.status = true; }},
     {"--view",      nullptr,       kEvery,   "print the readable view even when not on a terminal",
+     "print the readable view instead of the status text",
      [](HostOptions& o, const std::string&) { o.view = true; }},
-    {"--json",      nullptr,       kCommand, "send the command in its JSON form (codes 320, 310)",
+    {"--json",      nullptr,       kCommand, "send the command in its JSON form (codes 320, 310)", nullptr,
      [](HostOptions& o, const std::string&) { o.json = true; }},
-    {"--help",      nullptr,       kEvery,   "show this help",
+    {"--help",      nullptr,       kEvery,   "show this help (also -h)", nullptr,
      [](HostOptions& o, const std::string&) { o.help = true; }},
 };
 // clang-format on
@@ -159,21 +167,30 @@ HostOptions parse_options(const std::vector<std::string>& arguments) {
     next = 1;
   }
   for (; next < arguments.size(); ++next) {
-    const std::string& word = arguments[next];
+    std::string word = arguments[next] == kShortHelp ? "--help" : arguments[next];
     if (word.rfind("--", 0) != 0) {
       take_positional(options, word);
       continue;
+    }
+    // --option=value stands for --option value.
+    std::optional<std::string> attached;
+    if (const std::size_t equals = word.find('='); equals != std::string::npos) {
+      attached = word.substr(equals + 1);
+      word.erase(equals);
     }
     const OptionSpec* option = find_option(word);
     if (option == nullptr || (option->modes & mode_bit(options.mode)) == 0) {
       throw UsageError("unknown option " + word + " (see --help)");
     }
     std::string value;
+    if (option->value == nullptr && attached) {
+      throw UsageError(word + " takes no value");
+    }
     if (option->value != nullptr) {
-      if (next + 1 == arguments.size()) {
+      if (!attached && next + 1 == arguments.size()) {
         throw UsageError(word + " needs a value: " + option->value);
       }
-      value = arguments[++next];
+      value = attached ? *attached : arguments[++next];
     }
     option->set(options, value);
   }
@@ -212,7 +229,8 @@ std::string help_text(Mode mode) {
               "       velmocair-host decode --history FILE [--data-id N] [OPTIONS]\n\n"
               "Loads a stored 441-byte record (a file, or the newest row of a history file)\n"
               "through the device's LoadFromCache and prints its status text (--view: the\n"
-              "readable view).\n";
+              "readable view). The document's update time is the time of decoding; the\n"
+              "view's heading names the stored row and its time.\n";
       break;
   }
   text << "\noptions:\n";
@@ -226,7 +244,9 @@ std::string help_text(Mode mode) {
     }
     constexpr std::size_t kHelpColumn = 26;
     left.resize(std::max(left.size() + 1, kHelpColumn), ' ');
-    text << left << option.help << "\n";
+    const char* help =
+        mode == Mode::decode && option.decode_help != nullptr ? option.decode_help : option.help;
+    text << left << help << "\n";
   }
   text << "\nexit status: 0 every cycle completed / command confirmed / record decoded;\n"
           "1 a cycle failed, the command was not confirmed, or the host could not run;\n"

@@ -106,7 +106,9 @@ FaultRule fault_rule(const std::string& spec) {
   }
   const bool wants_argument = rule.kind == FaultKind::delay || rule.kind == FaultKind::exception;
   if (wants_argument != has_argument) {
-    bad(what + (wants_argument ? ": needs =MS or =CODE" : ": takes no =value"));
+    bad(what + (!wants_argument                 ? ": takes no =value"
+                : rule.kind == FaultKind::delay ? ": needs =MS, the delay in milliseconds"
+                                                : ": needs =CODE, the exception code"));
   }
   if (rule.kind == FaultKind::delay) {
     rule.delay_ms = static_cast<int>(whole_number(argument, 1, INT_MAX, what));

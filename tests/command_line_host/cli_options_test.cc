@@ -21,6 +21,10 @@ TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
       {{"--bogus"},                                   "unknown option --bogus"},
       {{"--cycles"},                                  "--cycles needs a value"},
       {{"--cycles", "many"},                          "--cycles: expected a whole number"},
+      {{"--cycles=many"},                             "--cycles: expected a whole number"},
+      {{"--cycles="},                                 "--cycles: expected a whole number 0..1000000, got ''"},
+      {{"--status=yes"},                              "--status takes no value"},
+      {{"--bogus=1"},                                 "unknown option --bogus"},
       {{"--cycles", "0"},                             "at least 1 cycle"},
       {{"--interval", "-1"},                          "--interval: expected a number of seconds 0..86400"},
       {{"--interval", "1e300"},                       "--interval: expected a number of seconds"},
@@ -136,29 +140,51 @@ TEST(HostCommandLine, RefusesABrokenSiteFileWithOneLine) {
       << run.err[0];
 }
 
+TEST(HostCommandLine, TakesAnOptionsValueAfterAnEqualsSign) {
+  SimulatedBus bus(Transport::tcp, sim::ServerOptions{});
+  ScratchFolder folder;
+  const std::string trace_path = folder.path("trace.jsonl");
+  const HostRun run =
+      run_host(folder, {bus.host_options()[0] + "=" + bus.host_options()[1], "--cycles=1",
+                        "--interval=0", "--status", "--data-id=77", "--trace=" + trace_path});
+  ASSERT_EQ(run.status, 0) << run.transcript();
+  EXPECT_EQ(run.status_documents().size(), 1u) << run.transcript();
+  const std::vector<Json::Value> published = calls_named(read_trace(trace_path), "SendSP");
+  ASSERT_EQ(published.size(), 1u);
+  EXPECT_EQ(published[0]["device"].asInt(), 77);
+}
+
 struct HelpCase {
   std::vector<std::string> arguments;
   std::vector<const char*> mentions;
+  std::vector<const char*> absent;  // texts that would describe another mode
 };
 
 TEST(HostCommandLine, ShowsHelpForEveryMode) {
   // clang-format off
   const HelpCase cases[] = {
-      {{"--help"},            {"usage: velmocair-host", "--tcp HOST:PORT", "--rtu DEVICE", "--cycles N", "--status", "--trace FILE", "exit status"}},
-      {{"command", "--help"}, {"command start|stop", "--json", "--unit NAME", "confirmed"}},
-      {{"decode", "--help"},  {"decode FILE", "--history FILE", "LoadFromCache"}},
+      {{"--help"},            {"usage: velmocair-host", "--tcp HOST:PORT", "--rtu DEVICE", "--cycles N", "--status", "--trace FILE", "exit status"}, {}},
+      {{"-h"},                {"usage: velmocair-host", "--tcp HOST:PORT", "exit status"},                                                    {}},
+      {{"command", "--help"}, {"command start|stop", "--json", "--unit NAME", "confirmed"},                                                  {}},
+      {{"command", "-h"},     {"command start|stop", "--json"},                                                                              {}},
+      {{"decode", "--help"},  {"decode FILE", "--history FILE", "LoadFromCache", "(default: of any unit)"},                                  {"after each completed cycle", "(default 1)"}},
+      {{"decode", "-h"},      {"decode FILE", "--history FILE"},                                                                             {}},
   };
   // clang-format on
   ScratchFolder folder;
   for (const HelpCase& test : cases) {
     const HostRun run = run_host(folder, test.arguments);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 0) << run.transcript();
     std::string text;
     for (const std::string& line : run.out) {
       text += line + "\n";
     }
+    const std::string shown = test.arguments[0] + " " + test.arguments.back();
     for (const char* mention : test.mentions) {
-      EXPECT_NE(text.find(mention), std::string::npos) << test.arguments[0] << " lacks " << mention;
+      EXPECT_NE(text.find(mention), std::string::npos) << shown << " lacks " << mention;
+    }
+    for (const char* other : test.absent) {
+      EXPECT_EQ(text.find(other), std::string::npos) << shown << " says " << other << ":\n" << text;
     }
   }
 }
