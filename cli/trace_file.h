@@ -9,7 +9,9 @@
 namespace velmocair::cli {
 
 // The --trace file: one compact JSON object per line, in the order the calls
-// returned, whole lines even when several buses call at once.
+// returned, whole lines even when several buses call at once. A line's
+// members come in the order "call", "device", "args", then "result" or
+// "exception".
 class TraceFile {
  public:
   // Throws RunError when the file cannot be written.
