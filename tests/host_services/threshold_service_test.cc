@@ -66,6 +66,26 @@ TEST(ThresholdService, KeepsStatesApartByUnitAndIndex) {
   EXPECT_EQ(service.last_state(2, 127), std::nullopt);
 }
 
+TEST(ThresholdService, ListsTheChecksRaisedAndNotClearedByIndex) {
+  ThresholdService service(nullptr);
+  std::vector<rule_value> pending;
+  EXPECT_TRUE(service.active_checks(1).empty()) << "nothing before the first check";
+  service.check_bool(1, 2, "12017", "水浸报警", true, 7, pending);
+  service.check_bool(1, 2, "12017", "烟雾报警", true, 6, pending);
+  service.check_bool(1, 2, "12017", "高温报警", false, 25, pending);
+  service.check_bool(1, 2, "12017", "滤网维护", true, 43, pending);
+  service.check_bool(2, 2, "12017", "相序错误", true, 2, pending);
+  service.check_bool(1, 2, "12017", "滤网维护", false, 43, pending);
+  const std::vector<sitehost::ActiveCheck> active = service.active_checks(1);
+  ASSERT_EQ(active.size(), 2u);
+  EXPECT_EQ(active[0].index, 6);
+  EXPECT_EQ(active[0].text, "烟雾报警");
+  EXPECT_EQ(active[1].index, 7);
+  EXPECT_EQ(active[1].text, "水浸报警");
+  ASSERT_EQ(service.active_checks(2).size(), 1u);
+  EXPECT_EQ(service.active_checks(2)[0].text, "相序错误");
+}
+
 TEST(ThresholdService, ReportsABatchOnlyWhenItHoldsRules) {
   std::vector<Reported> reports;
   ThresholdService service([&reports](std::uint32_t data_id, const std::vector<rule_value>& rules) {
