@@ -67,7 +67,7 @@ const OptionSpec kOptions[] = {
     {"--history",   "FILE",        kEvery,   "SQLite history: stored, and its newest rows reloaded at start",
      "the SQLite history whose newest row to decode",
      [](HostOptions& o, const std::string& v) { o.history = v; }},
-    {"--plugin",    "PATH",        kEvery,   "the plug-in to load (default: the built libvelmocair.so)", nullptr,
+    {"--plugin",    "PATH",        kEvery,   "the plug-in to load (default: libvelmocair.so beside the program, in ../plugin or in ../lib/velmocair)", nullptr,
      [](HostOptions& o, const std::string& v) { o.plugin = v; }},
     {"--trace",     "FILE",        kEvery,   "every call the plug-in makes into the host, one JSON line each", nullptr,
      [](HostOptions& o, const std::string& v) { o.trace = v; }},
