@@ -23,9 +23,10 @@ using std::chrono::milliseconds;
 constexpr std::uint32_t kDataId = 77;
 constexpr unsigned kSeed = 6;
 // Kills land from the host's start-up (plug-in, history, reload) to well
-// into its polling.
+// into its polling: the reload stores nothing, so rows come only from
+// completed cycles, the first some hundred milliseconds after the start.
 constexpr int kEarliestKillMs = 20;
-constexpr int kLatestKillMs = 400;
+constexpr int kLatestKillMs = 1500;
 constexpr std::size_t kTimeStampOffset = offsetof(Velmocair_Data_t, time_stamp);
 
 std::vector<std::string> host_arguments(const testing::SimulatedBus& bus,
