@@ -218,7 +218,7 @@ TEST_P(HostPoll, KeepsTheLiveUnitsCycleWhenAnotherUnitOnTheBusIsDead) {
   EXPECT_EQ(dead_requests, 3) << "the dead unit costs one time-out per cycle";
 }
 
-// The scenario file example of the README: coil 8022, alarm point #6
+// The scenario file example of docs/simulator.md: coil 8022, alarm point #6
 // 烟雾报警, is active in cycles 3 and 4. The status document takes its own
 // "烟雾报警" flag from register 8002, so the view and the summary must show
 // the alarm points as the host's threshold rules last saw them.

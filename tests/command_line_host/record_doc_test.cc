@@ -1,4 +1,4 @@
-// The record layout and the alarm list in README.md match the tables the
+// The record layout and the alarm list in docs/record.md match the tables the
 // plug-in walks, row by row.
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ namespace {
 std::vector<std::vector<std::string>> rows_under(const std::string& heading) {
   std::vector<std::vector<std::string>> rows;
   bool inside = false;
-  for (const std::string& line : testing::lines_of(testing::read_file(VELMOCAIR_README))) {
+  for (const std::string& line : testing::lines_of(testing::read_file(VELMOCAIR_RECORD_DOC))) {
     if (line.rfind("#", 0) == 0) {
       inside = line == heading;
       continue;
@@ -36,8 +36,8 @@ std::vector<std::vector<std::string>> rows_under(const std::string& heading) {
   return rows;
 }
 
-TEST(Readme, RecordLayoutMatchesThePollTable) {
-  const auto rows = rows_under("### The published record");
+TEST(RecordDoc, RecordLayoutMatchesThePollTable) {
+  const auto rows = rows_under("## The published record");
   ASSERT_EQ(rows.size(), std::size(kPollCycle) + 2) << "header, 20 blocks, time stamp";
   EXPECT_EQ(rows.front()[0], "0");
   EXPECT_EQ(rows.front()[1], "4");
@@ -56,8 +56,8 @@ TEST(Readme, RecordLayoutMatchesThePollTable) {
   }
 }
 
-TEST(Readme, AlarmListMatchesTheAlarmTable) {
-  const auto rows = rows_under("### Alarm list");
+TEST(RecordDoc, AlarmListMatchesTheAlarmTable) {
+  const auto rows = rows_under("## Alarm list");
   ASSERT_EQ(rows.size(), std::size(kAlarmTable));
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const AlarmEntry& entry = kAlarmTable[i];
