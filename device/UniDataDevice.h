@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <iostream>
 #include <mutex>
@@ -36,6 +37,9 @@ class UniDataDevice : public Base {
   int InitSetting(const Json::Value& setting) override;
 
   // Local time at one-second resolution; tests replace it to freeze time.
+  // The second clock reads time_t, which a 32-bit build must take 64 bits
+  // wide (_TIME_BITS=64) so that the clock goes on past January 2038.
+  static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits wide: build with _TIME_BITS=64");
   std::function<boost::posix_time::ptime()> local_clock = [] {
     return boost::posix_time::second_clock::local_time();
   };

@@ -136,6 +136,10 @@ std::optional<HistoryRow> HistoryStore::newest(std::optional<std::uint32_t> data
   return std::nullopt;
 }
 
+// Row times come from time_t, 64 bits wide on every build (_TIME_BITS=64 on
+// 32-bit ones), so they go on past January 2038.
+static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits wide: build with _TIME_BITS=64");
+
 std::string local_time_text() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
