@@ -1,6 +1,9 @@
 // The baud rates the host accepts are exactly the termios rates libmodbus
 // sets a serial line to: each rate is tried on a pseudo-terminal and the
-// line's speed read back.
+// line's speed read back. Under an emulator, rates whose termios speed the
+// emulator cannot carry to the kernel (qemu-user: none above 460800) cannot
+// be tried; the test checks the others and then reports itself skipped,
+// naming them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <modbus.h>
@@ -12,6 +15,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/value_parsing.h"
+#include "tests/command_line_host/child_process.h"
 
 namespace velmocair::cli {
 namespace {
@@ -57,14 +61,39 @@ speed_t speed_libmodbus_sets(int rate) {
   return speed;
 }
 
+// True when a pseudo-terminal set to `speed` directly reads it back.
+bool line_keeps(speed_t speed) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    return false;
+  }
+  termios line{};
+  const bool kept = tcgetattr(master, &line) == 0 && cfsetospeed(&line, speed) == 0 &&
+                    tcsetattr(master, TCSANOW, &line) == 0 && tcgetattr(master, &line) == 0 &&
+                    cfgetospeed(&line) == speed;
+  close(master);
+  return kept;
+}
+
 TEST(BaudRates, AreTheTermiosRatesLibmodbusSetsTheLineTo) {
+  std::string not_carried;
   for (const TermiosRate& termios_rate : kTermiosRates) {
+    if (testing::under_emulation() && !line_keeps(termios_rate.speed)) {
+      not_carried += " " + std::to_string(termios_rate.rate);
+      continue;
+    }
     const speed_t set = speed_libmodbus_sets(termios_rate.rate);
     ASSERT_NE(set, B0) << termios_rate.rate << ": the pseudo-terminal did not open";
     EXPECT_EQ(is_baud_rate(termios_rate.rate), set == termios_rate.speed)
         << termios_rate.rate << " baud: "
         << (set == termios_rate.speed ? "libmodbus sets it, the host refuses it"
                                       : "libmodbus sets another rate, the host accepts it");
+  }
+  if (!not_carried.empty()) {
+    GTEST_SKIP() << testing::launcher().front()
+                 << " does not carry these rates to the pseudo-terminal (it reads back 0 baud), "
+                    "so they were not tried:"
+                 << not_carried;
   }
 }
 

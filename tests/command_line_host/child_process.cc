@@ -20,10 +20,27 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollEvery{10};
 
+// The launcher's words, separated by spaces.
+std::vector<std::string> words_of(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream stream(text);
+  for (std::string word; stream >> word;) {
+    words.push_back(word);
+  }
+  return words;
+}
+
 }  // namespace
 
+const std::vector<std::string>& launcher() {
+  static const std::vector<std::string> words = words_of(VELMOCAIR_LAUNCHER);
+  return words;
+}
+
+bool under_emulation() { return !launcher().empty(); }
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& out_path,
-                           const std::string& err_path) {
+                           const std::string& err_path, Runs runs) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -32,11 +49,16 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<char*> args;
+  if (runs == Runs::on_target) {
+    for (const std::string& word : launcher()) {
+      args.push_back(const_cast<char*>(word.c_str()));
+    }
+  }
   for (const std::string& arg : argv) {
     args.push_back(const_cast<char*>(arg.c_str()));
   }
   args.push_back(nullptr);
-  const int failed = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+  const int failed = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) {
     pid_ = -1;
@@ -81,6 +103,12 @@ void ChildProcess::terminate(std::chrono::milliseconds grace) {
   }
 }
 
+void ChildProcess::signal(int number) const {
+  if (running()) {
+    kill(pid_, number);
+  }
+}
+
 ScratchFolder::ScratchFolder() {
   char pattern[] = "/tmp/velmocair-host-test-XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
@@ -92,6 +120,26 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
+}
+
+std::string wait_for_line(ChildProcess& process, const std::string& path, const std::string& prefix,
+                          std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    // The process may end right after writing the line: look once more then.
+    const bool ended = process.ended();
+    const std::string text = read_file(path);
+    // Whole lines only: up to the last newline written so far.
+    for (const std::string& line : lines_of(text.substr(0, text.rfind('\n') + 1))) {
+      if (line.rfind(prefix, 0) == 0) {
+        return line;
+      }
+    }
+    if (ended || std::chrono::steady_clock::now() >= deadline) {
+      return {};
+    }
+    std::this_thread::sleep_for(kPollEvery);
+  }
 }
 
 std::string read_file(const std::string& path) {

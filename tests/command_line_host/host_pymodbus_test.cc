@@ -3,8 +3,6 @@
 // mistake about addresses or framing.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "device/poll_cycle_table.h"
 #include "tests/command_line_host/host_run.h"
 
@@ -12,7 +10,6 @@ namespace velmocair::testing {
 namespace {
 
 constexpr std::chrono::seconds kStartLimit{60};
-constexpr std::chrono::milliseconds kPollEvery{20};
 constexpr std::chrono::seconds kStopGrace{10};
 constexpr const char* kListening = "listening tcp ";
 
@@ -36,27 +33,14 @@ std::vector<unsigned char> expected_body() {
   return body;
 }
 
-// "HOST:PORT" once the unit prints it, or "" when it ends or does not print
-// it in time.
-std::string wait_for_endpoint(ChildProcess& unit, const std::string& out_path) {
-  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-  while (std::chrono::steady_clock::now() < deadline && !unit.ended()) {
-    for (const std::string& line : lines_of(read_file(out_path))) {
-      if (line.rfind(kListening, 0) == 0) {
-        return line.substr(std::string(kListening).size());
-      }
-    }
-    std::this_thread::sleep_for(kPollEvery);
-  }
-  return {};
-}
-
 TEST(HostWithPymodbus, ReadsAndWritesTheAddressesAnIndependentUnitServes) {
   ScratchFolder folder;
   ChildProcess unit({"/usr/bin/python3", VELMOCAIR_PYMODBUS_UNIT}, folder.path("unit.out"),
-                    folder.path("unit.err"));
-  const std::string endpoint = wait_for_endpoint(unit, folder.path("unit.out"));
-  ASSERT_FALSE(endpoint.empty()) << read_file(folder.path("unit.err"));
+                    folder.path("unit.err"), Runs::on_machine);
+  const std::string listening =
+      wait_for_line(unit, folder.path("unit.out"), kListening, kStartLimit);
+  ASSERT_FALSE(listening.empty()) << read_file(folder.path("unit.err"));
+  const std::string endpoint = listening.substr(std::string(kListening).size());
 
   const std::string trace_path = folder.path("trace.jsonl");
   const HostRun poll =

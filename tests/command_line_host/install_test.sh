@@ -6,7 +6,9 @@
 # that every shared library resolves and libsitehost.so inside the moved
 # prefix; that the installed host completes a cycle of its built-in simulator
 # and one of the installed simulator over Modbus/TCP; and that the installed
-# plug-in exports only get_providers.
+# plug-in exports only get_providers. The installed programs, and the dynamic
+# loader that resolves their libraries, run through VELMOCAIR_LAUNCHER (the
+# emulator of a cross build; empty natively).
 # Usage: install_test.sh CMAKE BUILD_DIR BINDIR LIBDIR PLUGINDIR CHECK_EXPORTS
 set -eu
 cmake=$1
@@ -15,17 +17,12 @@ bindir=$3
 libdir=$4
 plugindir=$5
 check_exports=$6
+launcher=${VELMOCAIR_LAUNCHER:-}
+
+here=$(cd "$(dirname "$0")" && pwd)
 
 work=$(mktemp -d)
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
 fail() {
   echo "install test: $*" >&2
   exit 1
@@ -52,6 +49,11 @@ $installed
 expected:
 $expected"
 
+# The dynamic loader the programs name; run with --list it resolves a file's
+# libraries as ldd does, for the target's files too.
+loader=$(readelf -l "$prefix/$host" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
+[ -n "$loader" ] || fail "$host names no program interpreter"
+
 for file in $expected; do
   path=$prefix/$file
   dynamic=$(readelf -d "$path") || fail "$file: readelf failed"
@@ -61,7 +63,7 @@ for file in $expected; do
       *) fail "$file: RPATH entry $entry is not relative to \$ORIGIN" ;;
     esac
   done
-  resolved=$(ldd "$path") || fail "$file: ldd failed"
+  resolved=$($launcher "$loader" --list "$path") || fail "$file: $loader --list failed"
   if echo "$resolved" | grep -q 'not found'; then
     fail "$file: unresolved libraries:
 $resolved"
@@ -76,29 +78,10 @@ done
 "$check_exports" "$prefix/$plugin"
 
 # The embedded default: the host starts the built-in simulator and polls it.
-"$prefix/$host" --cycles 1 >host.out 2>host.err || fail "velmocair-host --cycles 1 exited $?:
+$launcher "$prefix/$host" --cycles 1 >host.out 2>host.err || fail "velmocair-host --cycles 1 exited $?:
 $(cat host.err)"
 grep -q '^cycle 1 unit simulator: updated ' host.out || fail "no completed cycle:
 $(cat host.out host.err)"
 
 # The installed simulator, polled by the installed host over Modbus/TCP.
-"$prefix/$sim" --tcp 0 >sim.out 2>sim.err &
-sim_pid=$!
-waited=0
-until grep -q '^listening tcp ' sim.out; do
-  kill -0 "$sim_pid" 2>/dev/null || fail "velmocair-sim ended: $(cat sim.err)"
-  waited=$((waited + 1))
-  [ "$waited" -le 1200 ] || fail "velmocair-sim printed no listening line"
-  sleep 0.1
-done
-endpoint=$(sed -n 's/^listening tcp //p' sim.out)
-"$prefix/$host" --tcp "$endpoint" --cycles 1 >tcp.out 2>tcp.err ||
-  fail "velmocair-host --tcp $endpoint --cycles 1 exited $?:
-$(cat tcp.err)"
-grep -q '^cycle 1 unit .*: updated ' tcp.out || fail "no completed cycle over TCP:
-$(cat tcp.out tcp.err)"
-kill -TERM "$sim_pid"
-status=0
-wait "$sim_pid" || status=$?
-sim_pid=
-[ "$status" -eq 0 ] || fail "velmocair-sim exited $status after SIGTERM: $(cat sim.err)"
+"$here/../poll_simulator.sh" "$prefix/$host" "$prefix/$sim" 1 >/dev/null
