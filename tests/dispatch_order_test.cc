@@ -1,7 +1,8 @@
 // The host calls a device and a provider through their virtual tables, so
 // every virtual operation must sit in the slot the host expects. A pointer to
-// a virtual member function holds 1 + its slot's byte offset (Itanium C++
-// ABI, used by g++ and clang on this target); the destructor takes two slots.
+// a virtual member function names its slot by the slot's byte offset in the
+// table, laid out as the C++ ABI of the build defines it (below); the
+// destructor takes two slots.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -13,13 +14,36 @@
 
 namespace {
 
+// The two words of a pointer to member function.
+struct MemberPointer {
+  std::ptrdiff_t function;
+  std::ptrdiff_t adjustment;
+};
+
+#if defined(__arm__) || defined(__aarch64__)
+// ARM C++ ABI: `function` is the slot's byte offset; `adjustment` is twice
+// the this-adjustment, plus 1 for a virtual function.
+constexpr bool is_virtual(MemberPointer p) { return p.adjustment % 2 != 0; }
+constexpr std::ptrdiff_t slot_offset(MemberPointer p) { return p.function; }
+constexpr std::ptrdiff_t this_adjustment(MemberPointer p) { return p.adjustment / 2; }
+#else
+// Itanium C++ ABI (x86-64): `function` is 1 + the slot's byte offset for a
+// virtual function (odd, where a function's address is even); `adjustment`
+// is the this-adjustment.
+constexpr bool is_virtual(MemberPointer p) { return p.function % 2 != 0; }
+constexpr std::ptrdiff_t slot_offset(MemberPointer p) { return p.function - 1; }
+constexpr std::ptrdiff_t this_adjustment(MemberPointer p) { return p.adjustment; }
+#endif
+
 template <class Member>
 std::ptrdiff_t slot_of(Member member) {
-  static_assert(sizeof(Member) == 2 * sizeof(std::ptrdiff_t));
-  std::ptrdiff_t representation[2];
-  std::memcpy(representation, &member, sizeof representation);
-  EXPECT_EQ(representation[0] % 2, 1) << "not a virtual function";
-  return (representation[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
+  static_assert(sizeof(Member) == sizeof(MemberPointer));
+  MemberPointer words{};
+  std::memcpy(&words, &member, sizeof words);
+  EXPECT_TRUE(is_virtual(words)) << "not a virtual function";
+  // Every operation is reached through the object's one table, at its start.
+  EXPECT_EQ(this_adjustment(words), 0);
+  return slot_offset(words) / static_cast<std::ptrdiff_t>(sizeof(void*));
 }
 
 struct Slot {
