@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
       std::cout << help_text(options.mode);
       return kExitOk;
     }
+    if (options.version) {
+      std::cout << version_line();
+      return kExitOk;
+    }
     install_signal_handlers();
     switch (options.mode) {
       case Mode::poll:

@@ -81,6 +81,8 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string&) { o.json = true; }},
     {"--help",      nullptr,       kEvery,   "show this help (also -h)", nullptr,
      [](HostOptions& o, const std::string&) { o.help = true; }},
+    {"--version",   nullptr,       kEvery,   "show the version, " VELMOCAIR_VERSION, nullptr,
+     [](HostOptions& o, const std::string&) { o.version = true; }},
 };
 // clang-format on
 
@@ -194,13 +196,15 @@ HostOptions parse_options(const std::vector<std::string>& arguments) {
     }
     option->set(options, value);
   }
-  if (options.help) {
+  if (options.help || options.version) {
     return options;
   }
   check_units(options);
   check_mode(options);
   return options;
 }
+
+std::string version_line() { return "velmocair-host " VELMOCAIR_VERSION "\n"; }
 
 std::string help_text(Mode mode) {
   std::ostringstream text;

@@ -27,6 +27,7 @@ struct UnitFlags {
 struct HostOptions {
   Mode mode = Mode::poll;
   bool help = false;
+  bool version = false;
   UnitFlags units;
   std::optional<int> cycles;  // poll: until interrupted; command: none after it
   double interval_seconds = 1.0;
@@ -49,5 +50,8 @@ HostOptions parse_options(const std::vector<std::string>& arguments);
 
 // The --help text of a mode.
 std::string help_text(Mode mode);
+
+// The --version line: the program's name and the project's version.
+std::string version_line();
 
 }  // namespace velmocair::cli

@@ -175,6 +175,9 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
     if (option == "--help" || option == "-h") {
       no_value();
       line.help = true;
+    } else if (option == "--version") {
+      no_value();
+      line.version = true;
     } else if (option == "--tcp") {
       set_endpoint(take_value(), options);
     } else if (option == "--rtu") {
@@ -245,10 +248,13 @@ HOST:PORT" or "listening rtu /dev/pts/N", and serves until SIGINT or SIGTERM.
                         8509, 3501, 8205, 8221)
   --pace-baud N         answer no sooner than a serial line of N baud would
   --help                show this text
+  --version             show the version, )" VELMOCAIR_VERSION R"(
 
 Exit status: 0 after SIGINT or SIGTERM, 1 when the simulator cannot start,
 2 for a bad option.
 )";
 }
+
+const char* version_line() { return "velmocair-sim " VELMOCAIR_VERSION "\n"; }
 
 }  // namespace velmocair::sim

@@ -10,6 +10,7 @@ namespace velmocair::sim {
 // What the command line asks for.
 struct CommandLine {
   bool help = false;
+  bool version = false;
   ServerOptions options;
 };
 
@@ -19,5 +20,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments);
 
 // The --help text.
 const char* usage_text();
+
+// The --version line: the program's name and the project's version.
+const char* version_line();
 
 }  // namespace velmocair::sim

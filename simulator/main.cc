@@ -27,6 +27,10 @@ int main(int argc, char** argv) {
     std::fputs(velmocair::sim::usage_text(), stdout);
     return 0;
   }
+  if (line.version) {
+    std::fputs(velmocair::sim::version_line(), stdout);
+    return 0;
+  }
   // Serving threads inherit the mask, so only sigwait below sees these.
   sigset_t signals;
   sigemptyset(&signals);

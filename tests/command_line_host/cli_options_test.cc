@@ -163,7 +163,7 @@ struct HelpCase {
 TEST(HostCommandLine, ShowsHelpForEveryMode) {
   // clang-format off
   const HelpCase cases[] = {
-      {{"--help"},            {"usage: velmocair-host", "--tcp HOST:PORT", "--rtu DEVICE", "--cycles N", "--status", "--trace FILE", "exit status"}, {}},
+      {{"--help"},            {"usage: velmocair-host", "--tcp HOST:PORT", "--rtu DEVICE", "--cycles N", "--status", "--trace FILE", "exit status", "--version", VELMOCAIR_VERSION}, {}},
       {{"-h"},                {"usage: velmocair-host", "--tcp HOST:PORT", "exit status"},                                                    {}},
       {{"command", "--help"}, {"command start|stop", "--json", "--unit NAME", "confirmed"},                                                  {}},
       {{"command", "-h"},     {"command start|stop", "--json"},                                                                              {}},
@@ -187,6 +187,14 @@ TEST(HostCommandLine, ShowsHelpForEveryMode) {
       EXPECT_EQ(text.find(other), std::string::npos) << shown << " says " << other << ":\n" << text;
     }
   }
+}
+
+TEST(HostCommandLine, PrintsTheProjectsVersion) {
+  ScratchFolder folder;
+  const HostRun run = run_host(folder, {"--version"});
+  EXPECT_EQ(run.status, 0) << run.transcript();
+  EXPECT_EQ(run.out, std::vector<std::string>{"velmocair-host " VELMOCAIR_VERSION})
+      << run.transcript();
 }
 
 }  // namespace

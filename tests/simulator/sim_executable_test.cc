@@ -60,9 +60,15 @@ TEST(SimExecutable, HelpNamesEveryOptionAndExitsZero) {
   const std::string text = process.output();
   EXPECT_EQ(text.rfind("usage: velmocair-sim", 0), 0u) << text;
   for (const char* option : {"--tcp", "--rtu", "--unit-id", "--scenario", "--fault", "--seed",
-                             "--mark-generations", "--pace-baud", "--help"}) {
+                             "--mark-generations", "--pace-baud", "--help", "--version"}) {
     EXPECT_NE(text.find(option), std::string::npos) << option;
   }
+}
+
+TEST(SimExecutable, VersionIsTheProjectsAndExitsZero) {
+  Process process({"--version"});
+  EXPECT_EQ(process.wait(), 0);
+  EXPECT_EQ(process.output(), "velmocair-sim " VELMOCAIR_VERSION "\n");
 }
 
 TEST(SimExecutable, ListensAsItSaysAndEndsCleanlyOnSignals) {
