@@ -1,14 +1,15 @@
 #!/bin/sh
 # Installs a build into a temporary prefix, moves the prefix elsewhere and runs
 # the installed programs from there, without LD_LIBRARY_PATH and from a folder
-# outside the build tree. Checks that exactly the two programs, libsitehost.so
-# and the plug-in are installed; that every RPATH entry is relative to $ORIGIN;
-# that every shared library resolves and libsitehost.so inside the moved
-# prefix; that the installed host completes a cycle of its built-in simulator
-# and one of the installed simulator over Modbus/TCP; and that the installed
-# plug-in exports only get_providers. The installed programs, and the dynamic
-# loader that resolves their libraries, run through VELMOCAIR_LAUNCHER (the
-# emulator of a cross build; empty natively).
+# outside the build tree. Checks that exactly the two programs, libsitehost.so,
+# the plug-in and the two copyright files are installed; that every RPATH
+# entry is relative to $ORIGIN; that every shared library resolves and
+# libsitehost.so inside the moved prefix; that the installed host completes a
+# cycle of its built-in simulator and one of the installed simulator over
+# Modbus/TCP; and that the installed plug-in exports only get_providers. The
+# installed programs, and the dynamic loader that resolves their libraries,
+# run through VELMOCAIR_LAUNCHER (the emulator of a cross build; empty
+# natively).
 # Usage: install_test.sh CMAKE BUILD_DIR BINDIR LIBDIR PLUGINDIR CHECK_EXPORTS
 set -eu
 cmake=$1
@@ -42,7 +43,9 @@ sim=$bindir/velmocair-sim
 sitehost=$libdir/libsitehost.so
 plugin=$plugindir/libvelmocair.so
 
-expected=$(printf '%s\n' "$host" "$sim" "$sitehost" "$plugin" | LC_ALL=C sort)
+binaries=$(printf '%s\n' "$host" "$sim" "$sitehost" "$plugin" | LC_ALL=C sort)
+copyrights=$(printf 'share/doc/velmocair-%s/copyright\n' plugin tools)
+expected=$(printf '%s\n' "$binaries" "$copyrights" | LC_ALL=C sort)
 installed=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$installed" = "$expected" ] || fail "installed files:
 $installed
@@ -54,7 +57,7 @@ $expected"
 loader=$(readelf -l "$prefix/$host" | sed -n 's/.*Requesting program interpreter: \(.*\)]$/\1/p')
 [ -n "$loader" ] || fail "$host names no program interpreter"
 
-for file in $expected; do
+for file in $binaries; do
   path=$prefix/$file
   dynamic=$(readelf -d "$path") || fail "$file: readelf failed"
   for entry in $(echo "$dynamic" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p' | tr ':' ' '); do
