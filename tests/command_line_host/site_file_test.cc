@@ -19,7 +19,7 @@ constexpr const char* kSite = R"({"units": [
 ]})";
 
 TEST(SiteFile, ReadsEachUnitsTransportAndConfiguration) {
-  const std::vector<UnitConfig> units = parse_site_text(kSite, "site.json");
+  const std::vector<UnitConfig> units = parse_site_text(kSite, "site.json").units;
   ASSERT_EQ(units.size(), 3u);
 
   EXPECT_EQ(units[0].name, "crac-1");
@@ -48,11 +48,13 @@ TEST(SiteFile, ReadsEachUnitsTransportAndConfiguration) {
 }
 
 TEST(SiteFile, PassesTheSettingToTheDeviceAsItStands) {
-  const std::vector<UnitConfig> units = parse_site_text(
-      R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"},
+  const std::vector<UnitConfig> units =
+      parse_site_text(
+          R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"},
          "setting": {"appSetting": {"b_mode": 3, "other": "x"}, "extra": [1, {"k": null}],
                      "modbus": {"unit_id": 247, "baud": 115200}}}]})",
-      "site.json");
+          "site.json")
+          .units;
   ASSERT_EQ(units.size(), 1u);
   Json::Value expected(Json::objectValue);
   expected["appSetting"]["b_mode"] = 3;
