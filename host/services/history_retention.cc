@@ -3,8 +3,6 @@
 namespace sitehost {
 namespace {
 
-// Rows removed in one step: a few milliseconds of work.
-constexpr int kRowsPerStep = 200;
 // Free pages handed back in one step (a megabyte of 4 KiB pages).
 constexpr int kPagesPerStep = 256;
 
@@ -13,7 +11,7 @@ constexpr int kPagesPerStep = 256;
 bool HistoryPruner::step(HistoryStore& store, std::string& error) const {
   if (retention_.keep_seconds) {
     const int removed = store.remove_older_than(local_time_text_before(*retention_.keep_seconds),
-                                                kRowsPerStep, error);
+                                                kPruneRowsPerStep, error);
     if (removed != 0) {
       return removed > 0;
     }
@@ -24,7 +22,7 @@ bool HistoryPruner::step(HistoryStore& store, std::string& error) const {
       return false;
     }
     if (used > *retention_.max_bytes) {
-      return store.remove_oldest(kRowsPerStep, error) > 0;
+      return store.remove_oldest(kPruneRowsPerStep, error) > 0;
     }
   }
   return store.release_free_pages(kPagesPerStep, error) > 0;

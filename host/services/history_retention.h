@@ -18,6 +18,9 @@ struct Retention {
   bool keeps_everything() const { return !keep_seconds && !max_bytes; }
 };
 
+// Rows one pruning step removes at most: a few milliseconds of work.
+inline constexpr int kPruneRowsPerStep = 200;
+
 // Removes the rows beyond the retention, one small transaction a step, so
 // that the writer thread stays free to store new rows between steps.
 class HistoryPruner {

@@ -75,7 +75,14 @@ void HistoryWriter::run() {
       batch.push_back(std::move(*more));
     }
     write(batch);
-    prune_due = retains && prune();
+    // Enough steps to remove as many rows as came and to hand back the pages
+    // they took, so that pruning keeps pace with any flow of rows.
+    for (std::size_t steps = batch.size() / kPruneRowsPerStep + 2; retains && steps > 0; --steps) {
+      prune_due = prune();
+      if (!prune_due) {
+        break;
+      }
+    }
   }
   if (storing_.failing) {
     report("history: " + std::to_string(storing_.count) + " rows could not be stored");
