@@ -1,11 +1,14 @@
 #include "cli/record_decoder.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iostream>
 #include <streambuf>
 
 #include "cli/command_table.h"
 #include "cli/exit_status.h"
+#include "device/Velmocair_Data_t.h"
 #include "host/NullController.h"
 #include "host/ORBSPDevice.h"
 
@@ -82,6 +85,14 @@ std::unique_ptr<ORBSPDevice> RecordDecoder::configured_device() {
 }
 
 const Json::Value* RecordDecoder::document(const std::vector<unsigned char>& record) {
+  constexpr std::size_t kStamp = offsetof(Velmocair_Data_t, time_stamp);
+  if (last_document_ != nullptr && record.size() == last_record_.size() &&
+      record.size() >= kStamp &&
+      std::equal(record.begin(), record.begin() + kStamp, last_record_.begin())) {
+    return last_document_;
+  }
+  last_document_ = nullptr;
+  last_record_ = record;
   document_device_ = configured_device();
   recorder_->clear();
   if (!load(*document_device_, record)) {
@@ -94,6 +105,7 @@ const Json::Value* RecordDecoder::document(const std::vector<unsigned char>& rec
       length != static_cast<int>(sizeof document)) {
     return nullptr;
   }
+  last_document_ = document;
   return document;
 }
 

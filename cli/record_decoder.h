@@ -35,7 +35,9 @@ class RecordDecoder {
 
   // The document of the record, valid until the next call; null when the
   // device refuses the record. A fresh device builds each, since a device
-  // rebuilds its document only when a second has passed since the last.
+  // rebuilds its document only when a second has passed since the last; a
+  // record equal to the one before but for its time stamp gets the same
+  // document again (its members come from the record's other bytes).
   // The points the record's evaluation found active follow in
   // recorded_points().
   const Json::Value* document(const std::vector<unsigned char>& record);
@@ -54,6 +56,8 @@ class RecordDecoder {
   std::shared_ptr<AlarmRecorder> recorder_;
   std::unique_ptr<ORBSPDevice> alarm_device_;
   std::unique_ptr<ORBSPDevice> document_device_;
+  const Json::Value* last_document_ = nullptr;
+  std::vector<unsigned char> last_record_;
 };
 
 }  // namespace velmocair::cli
