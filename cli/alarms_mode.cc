@@ -28,12 +28,7 @@ int run_alarms(const HostOptions& options) {
   } else {
     print_out(alarm_report(tracker));
   }
-  if (refused > 0) {
-    print_error(options.history + ": the device refused " + std::to_string(refused) +
-                " stored records (not 441 bytes); they are left out");
-    return kExitFailed;
-  }
-  return kExitOk;
+  return reading_status(options, refused);
 }
 
 }  // namespace velmocair::cli

@@ -147,12 +147,7 @@ int run_export(const HostOptions& options) {
   }
   writer.flush();
   out.commit();
-  if (refused > 0) {
-    print_error(options.history + ": the device refused " + std::to_string(refused) +
-                " stored records (not 441 bytes); they are left out");
-    return kExitFailed;
-  }
-  return kExitOk;
+  return reading_status(options, refused);
 }
 
 }  // namespace velmocair::cli

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/event_printer.h"
 #include "cli/exit_status.h"
 
 namespace velmocair::cli {
@@ -71,6 +72,15 @@ std::string duration_text(std::int64_t seconds) {
                 static_cast<long long>(rest % kSecondsPerHour / kSecondsPerMinute),
                 static_cast<long long>(rest % kSecondsPerMinute));
   return days > 0 ? std::to_string(days) + "d " + text : text;
+}
+
+int reading_status(const HostOptions& options, std::size_t refused) {
+  if (refused == 0) {
+    return kExitOk;
+  }
+  print_error(options.history + ": the device refused " + std::to_string(refused) +
+              " stored records (not 441 bytes); they are left out");
+  return kExitFailed;
 }
 
 std::string rows_origin(const HostOptions& options) {

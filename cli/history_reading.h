@@ -24,6 +24,10 @@ std::int64_t wall_seconds(const std::string& stored_time);
 // A duration as H:MM:SS, with "Nd " before it from one day on.
 std::string duration_text(std::int64_t seconds);
 
+// The exit status of a reading command that left out `refused` records the
+// device refused, which it reports.
+int reading_status(const HostOptions& options, std::size_t refused);
+
 // Where the rows come from, for messages: "FILE", "FILE, data id N" and the
 // period when one is given.
 std::string rows_origin(const HostOptions& options);

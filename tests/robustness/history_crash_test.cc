@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "device/Velmocair_Data_t.h"
-#include "host/services/history_store.h"
 #include "tests/command_line_host/host_run.h"
 #include "tests/robustness/generation_marks.h"
 #include "tests/robustness/history_file.h"
@@ -142,19 +141,7 @@ TEST(HistoryCrash, AKilledHostThatPrunesLeavesAWholeHistoryOfTheNewestRows) {
   options.mark_generations = true;
   testing::SimulatedBus bus(testing::Transport::tcp, options);
   const std::string history = folder.path("history.sqlite");
-  {
-    std::string error;
-    auto store =
-        sitehost::HistoryStore::open(history, sitehost::HistoryStore::Access::read_write, error);
-    ASSERT_NE(store, nullptr) << error;
-    std::vector<sitehost::HistoryRow> rows(kPrefilledRows);
-    for (sitehost::HistoryRow& row : rows) {
-      row.data_id = kDataId;
-      row.time = "2024-01-01 00:00:00";
-      row.record.assign(testing::kRecordSize, 0);
-    }
-    ASSERT_EQ(store->append_all(rows), "");
-  }
+  ASSERT_EQ(prefill_history(history, kDataId, kPrefilledRows), "");
   std::vector<std::string> arguments = host_arguments(bus, history);
   arguments.insert(arguments.end(), {"--history-max-size", "1MB"});
   std::mt19937 random(kSeed);

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <thread>
 
-#include "host/services/history_store.h"
 #include "tests/command_line_host/host_run.h"
 #include "tests/robustness/history_file.h"
 
@@ -78,19 +77,7 @@ TEST(HistoryFullDisk, PollingGoesOnAndStoringResumesWithTheLostRowsCounted) {
   testing::ScratchFolder folder;
   testing::SimulatedBus bus(testing::Transport::tcp, sim::ServerOptions{});
   const std::string history = folder.path("history.sqlite");
-  {
-    std::string error;
-    auto store =
-        sitehost::HistoryStore::open(history, sitehost::HistoryStore::Access::read_write, error);
-    ASSERT_NE(store, nullptr) << error;
-    std::vector<sitehost::HistoryRow> rows(kPrefilledRows);
-    for (sitehost::HistoryRow& row : rows) {
-      row.data_id = kDataId;
-      row.time = "2024-01-01 00:00:00";
-      row.record.assign(testing::kRecordSize, 0);
-    }
-    ASSERT_EQ(store->append_all(rows), "");
-  }
+  ASSERT_EQ(prefill_history(history, kDataId, kPrefilledRows), "");
   ASSERT_GT(stored_rows(history).size() * testing::kRecordSize, kFileSizeLimit);
 
   std::vector<std::string> arguments{VELMOCAIR_HOST_PATH};
