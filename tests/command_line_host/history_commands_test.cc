@@ -324,7 +324,7 @@ Chart read_chart(const std::string& svg) {
 }
 
 TEST_F(HistoryCommands, PlotDrawsOneLinePerValueAndShadesAlarms) {
-  constexpr int kRows = 6000;  // more than two points per pixel column
+  constexpr int kRows = 3000;  // more than two points per pixel column of 1200
   std::vector<StoredRow> rows;
   for (int i = 0; i < kRows; ++i) {
     char time[32];
