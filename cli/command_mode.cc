@@ -44,7 +44,7 @@ bool ran(std::future<void>& done) {
 int run_command(const HostOptions& options) {
   const CommandAction& action = *find_command_action(options.action);
   const UnitSource source(options);
-  HostRuntime runtime(runtime_options(options, options.cycles.value_or(0)),
+  HostRuntime runtime(runtime_options(options, source, options.cycles.value_or(0)),
                       {target_unit(options, source.units())});
   EventPrinter printer(runtime, status_output(options));
   runtime.reload_history();
@@ -68,7 +68,9 @@ int run_command(const HostOptions& options) {
   }
   print_out(line + ": " + describe(outcome) + "\n");
   print_until_done(runtime, printer);
-  return confirmed(outcome) && printer.failed_cycles() == 0 ? kExitOk : kExitFailed;
+  return confirmed(outcome) && printer.failed_cycles() == 0 && runtime.lost_history_rows() == 0
+             ? kExitOk
+             : kExitFailed;
 }
 
 }  // namespace velmocair::cli

@@ -32,6 +32,8 @@ static_assert(std::size(kCommandActions) == 4, "start, stop and two set-points")
 // asks with this one.
 inline constexpr int kResultQueryCode = 0;
 inline constexpr int kStatusTextCode = 801;
+// The status document by reference: its address in the output buffer.
+inline constexpr int kStatusReferenceCode = 803;
 
 // Outcomes the result query reports.
 inline constexpr int kWriteConfirmed = 0;

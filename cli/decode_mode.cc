@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "cli/exit_status.h"
+#include "cli/history_reading.h"
 #include "cli/modes.h"
 #include "cli/status_view.h"
 #include "host/services/history_store.h"
@@ -43,12 +44,8 @@ StoredRecord read_record_file(const HostOptions& options) {
 }
 
 StoredRecord read_history(const HostOptions& options) {
+  const auto store = open_history_to_read(options.history);
   std::string error;
-  const auto store = sitehost::HistoryStore::open(options.history,
-                                                  sitehost::HistoryStore::Access::read_only, error);
-  if (store == nullptr) {
-    throw RunError(error);
-  }
   std::optional<sitehost::HistoryRow> row = store->newest(options.units.data_id, error);
   if (!error.empty()) {
     throw RunError(error);

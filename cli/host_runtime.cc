@@ -38,7 +38,7 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
     trace_ = std::make_unique<TraceFile>(options.trace_path);
   }
   if (!options.history_path.empty()) {
-    open_history(options.history_path, units);
+    open_history(options.history_path, options.retention, units);
   }
   for (UnitConfig& config : units) {
     add_unit(std::move(config));
@@ -69,7 +69,8 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
 
 HostRuntime::~HostRuntime() { stop(); }
 
-void HostRuntime::open_history(const std::string& path, const std::vector<UnitConfig>& units) {
+void HostRuntime::open_history(const std::string& path, const sitehost::Retention& retention,
+                               const std::vector<UnitConfig>& units) {
   std::string error;
   std::unique_ptr<sitehost::HistoryStore> store =
       sitehost::HistoryStore::open(path, sitehost::HistoryStore::Access::read_write, error);
@@ -87,7 +88,8 @@ void HostRuntime::open_history(const std::string& path, const std::vector<UnitCo
   }
   history_ = std::make_unique<sitehost::HistoryWriter>(
       std::move(store),
-      [this](const std::string& why) { events_.push(event_of(HostEvent::notice, 0, 0, why)); });
+      [this](const std::string& why) { events_.push(event_of(HostEvent::notice, 0, 0, why)); },
+      retention);
 }
 
 void HostRuntime::add_unit(UnitConfig config) {

@@ -27,7 +27,8 @@ namespace velmocair::cli {
 struct RuntimeOptions {
   std::string plugin_path;   // empty: default_plugin_path()
   std::string history_path;  // empty: no history
-  std::string trace_path;    // empty: no trace
+  sitehost::Retention retention;
+  std::string trace_path;  // empty: no trace
   sitehost::LinkTiming timing;
   sitehost::BusSchedule schedule;
 };
@@ -57,6 +58,10 @@ class HostRuntime {
   void stop();
   // True once every bus has polled all its rounds.
   bool rounds_done() const;
+  // History rows that could not be stored so far.
+  std::uint64_t lost_history_rows() const {
+    return history_ != nullptr ? history_->lost_rows() : 0;
+  }
 
   std::optional<HostEvent> next_event(std::chrono::steady_clock::time_point deadline) {
     return events_.pop_until(deadline);
@@ -89,7 +94,8 @@ class HostRuntime {
     std::vector<std::size_t> units;
   };
 
-  void open_history(const std::string& path, const std::vector<UnitConfig>& units);
+  void open_history(const std::string& path, const sitehost::Retention& retention,
+                    const std::vector<UnitConfig>& units);
   void add_unit(UnitConfig config);
   std::vector<BusPlan> plan_buses();
   void report_rules(std::uint32_t data_id, const std::vector<rule_value>& rules);

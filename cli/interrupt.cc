@@ -15,6 +15,9 @@ void install_signal_handlers() {
   std::signal(SIGINT, request_stop);
   std::signal(SIGTERM, request_stop);
   std::signal(SIGPIPE, SIG_IGN);
+  // A file size limit the history reaches fails its writes (counted and
+  // reported) instead of ending the host.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool interrupted() { return stop_requested != 0; }

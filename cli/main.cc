@@ -31,6 +31,14 @@ int main(int argc, char** argv) {
         return run_command(options);
       case Mode::decode:
         return run_decode(options);
+      case Mode::export_rows:
+        return run_export(options);
+      case Mode::alarms:
+        return run_alarms(options);
+      case Mode::plot:
+        return run_plot(options);
+      case Mode::history:
+        break;
     }
   } catch (const UsageError& error) {
     print_error(error.what());

@@ -3,16 +3,21 @@
 #include "cli/event_printer.h"
 #include "cli/host_runtime.h"
 #include "cli/options.h"
+#include "cli/unit_source.h"
 
 namespace velmocair::cli {
 
-// The three things velmocair-host does; each returns its exit status.
+// The things velmocair-host does; each returns its exit status.
 int run_poll(const HostOptions& options);
 int run_command(const HostOptions& options);
 int run_decode(const HostOptions& options);
+// history export, alarms and plot: read a history file, never change it.
+int run_export(const HostOptions& options);
+int run_alarms(const HostOptions& options);
+int run_plot(const HostOptions& options);
 
 // Shared by the modes.
-RuntimeOptions runtime_options(const HostOptions& options, int rounds);
+RuntimeOptions runtime_options(const HostOptions& options, const UnitSource& source, int rounds);
 StatusOutput status_output(const HostOptions& options);
 // Prints events until every bus has polled its rounds or the host is
 // interrupted; then stops the host and prints what is left.

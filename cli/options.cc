@@ -10,11 +10,19 @@
 namespace velmocair::cli {
 namespace {
 
-constexpr unsigned kPoll = 1U << static_cast<unsigned>(Mode::poll);
-constexpr unsigned kCommand = 1U << static_cast<unsigned>(Mode::command);
-constexpr unsigned kDecode = 1U << static_cast<unsigned>(Mode::decode);
+constexpr unsigned bit(Mode mode) { return 1U << static_cast<unsigned>(mode); }
+
+constexpr unsigned kPoll = bit(Mode::poll);
+constexpr unsigned kCommand = bit(Mode::command);
+constexpr unsigned kDecode = bit(Mode::decode);
+constexpr unsigned kExport = bit(Mode::export_rows);
+constexpr unsigned kAlarms = bit(Mode::alarms);
+constexpr unsigned kPlot = bit(Mode::plot);
+constexpr unsigned kHistoryHelp = bit(Mode::history);
 constexpr unsigned kRunning = kPoll | kCommand;
-constexpr unsigned kEvery = kPoll | kCommand | kDecode;
+constexpr unsigned kReadingHistory = kExport | kAlarms | kPlot;
+constexpr unsigned kWithPlugin = kRunning | kDecode | kReadingHistory;
+constexpr unsigned kEvery = kRunning | kDecode | kReadingHistory | kHistoryHelp;
 
 constexpr int kMaxCycles = 1000000;
 constexpr int kMaxTimeoutMs = 60000;
@@ -24,69 +32,155 @@ using Setter = void (*)(HostOptions&, const std::string&);
 
 struct OptionSpec {
   const char* name;
-  const char* value;        // placeholder of its value; null for a flag
-  unsigned modes;           // modes that accept it
-  const char* help;         // in poll and command
-  const char* decode_help;  // in decode; null: as `help`
+  const char* value;  // placeholder of its value; null for a flag
+  unsigned modes;     // modes that accept it
+  const char* help;   // unless kHelpInMode has one for the mode
   Setter set;
 };
 
-// The one short option, the same as --help.
-constexpr const char* kShortHelp = "-h";
+// Short options and the long ones they stand for.
+struct ShortOption {
+  const char* name;
+  const char* stands_for;
+};
+constexpr ShortOption kShortOptions[] = {
+    {"-h", "--help"  },
+    {"-o", "--output"}
+};
+
+std::vector<std::string> split_keys(const std::string& text) {
+  std::vector<std::string> keys;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    if (comma == start) {
+      throw UsageError("--values: expected KEY,KEY,... without empty keys, got '" + text + "'");
+    }
+    keys.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return keys;
+}
+
+ExportFormat parse_format(const std::string& text) {
+  if (text == "csv") {
+    return ExportFormat::csv;
+  }
+  if (text == "jsonl") {
+    return ExportFormat::jsonl;
+  }
+  throw UsageError("--format: expected csv or jsonl, got '" + text + "'");
+}
 
 // clang-format off
-// option       value         modes     help, decode help, then on the next line the setter
+// option       value         modes     help, then on the next line the setter
 const OptionSpec kOptions[] = {
-    {"--site",      "FILE",        kRunning, "units from a site file (JSON)", nullptr,
+    {"--site",      "FILE",        kRunning, "units from a site file (JSON)",
      [](HostOptions& o, const std::string& v) { o.units.site_file = v; }},
-    {"--unit",      "NAME",        kCommand, "the site-file unit to command", nullptr,
+    {"--unit",      "NAME",        kCommand, "the site-file unit to command",
      [](HostOptions& o, const std::string& v) { o.units.unit_name = v; }},
-    {"--tcp",       "HOST:PORT",   kRunning, "one unit over Modbus/TCP", nullptr,
+    {"--tcp",       "HOST:PORT",   kRunning, "one unit over Modbus/TCP",
      [](HostOptions& o, const std::string& v) { parse_endpoint(v, "--tcp"); o.units.tcp = v; }},
-    {"--rtu",       "DEVICE",      kRunning, "one unit over Modbus RTU on a serial device", nullptr,
+    {"--rtu",       "DEVICE",      kRunning, "one unit over Modbus RTU on a serial device",
      [](HostOptions& o, const std::string& v) { o.units.rtu = v; }},
-    {"--unit-id",   "N",           kRunning, "unit address, 1..247 (default 1)", nullptr,
+    {"--unit-id",   "N",           kRunning, "unit address, 1..247 (default 1)",
      [](HostOptions& o, const std::string& v) { o.units.unit_id = parse_int(v, kMinUnitId, kMaxUnitId, "--unit-id"); }},
-    {"--baud",      "N",           kRunning, "serial baud rate (default 9600)", nullptr,
+    {"--baud",      "N",           kRunning, "serial baud rate (default 9600)",
      [](HostOptions& o, const std::string& v) { o.units.baud = parse_baud(v, "--baud"); }},
-    {"--parity",    "none|even|odd", kRunning, "serial parity (default none)", nullptr,
+    {"--parity",    "none|even|odd", kRunning, "serial parity (default none)",
      [](HostOptions& o, const std::string& v) { o.units.parity = parse_parity(v, "--parity"); }},
-    {"--data-bits", "N",           kRunning, "serial data bits, 5..8 (default 8)", nullptr,
+    {"--data-bits", "N",           kRunning, "serial data bits, 5..8 (default 8)",
      [](HostOptions& o, const std::string& v) { o.units.data_bits = parse_int(v, kMinDataBits, kMaxDataBits, "--data-bits"); }},
-    {"--stop-bits", "N",           kRunning, "serial stop bits, 1..2 (default 1)", nullptr,
+    {"--stop-bits", "N",           kRunning, "serial stop bits, 1..2 (default 1)",
      [](HostOptions& o, const std::string& v) { o.units.stop_bits = parse_int(v, kMinStopBits, kMaxStopBits, "--stop-bits"); }},
-    {"--data-id",   "N",           kEvery,   "data id of the unit (default 1)",
-     "--history: the newest row of this unit (default: of any unit); FILE: the data id to load it as",
+    {"--data-id",   "N",           kRunning | kDecode | kReadingHistory, "data id of the unit (default 1)",
      [](HostOptions& o, const std::string& v) { o.units.data_id = parse_data_id(v, "--data-id"); }},
-    {"--cycles",    "N",           kRunning, "stop after N cycles (poll default: until interrupted; command: 0)", nullptr,
+    {"--cycles",    "N",           kRunning, "stop after N cycles (poll default: until interrupted; command: 0)",
      [](HostOptions& o, const std::string& v) { o.cycles = parse_int(v, 0, kMaxCycles, "--cycles"); }},
-    {"--interval",  "SECONDS",     kRunning, "from the start of one cycle to the next (default 1)", nullptr,
+    {"--interval",  "SECONDS",     kRunning, "from the start of one cycle to the next (default 1)",
      [](HostOptions& o, const std::string& v) { o.interval_seconds = parse_seconds(v, kMaxIntervalSeconds, "--interval"); }},
-    {"--timeout-ms", "N",          kRunning, "response time-out of one exchange (default 500)", nullptr,
+    {"--timeout-ms", "N",          kRunning, "response time-out of one exchange (default 500)",
      [](HostOptions& o, const std::string& v) { o.timeout_ms = parse_int(v, 1, kMaxTimeoutMs, "--timeout-ms"); }},
-    {"--history",   "FILE",        kEvery,   "SQLite history: stored, and its newest rows reloaded at start",
-     "the SQLite history whose newest row to decode",
+    {"--history",   "FILE",        kRunning | kDecode | kReadingHistory, "SQLite history: stored, and its newest rows reloaded at start",
      [](HostOptions& o, const std::string& v) { o.history = v; }},
-    {"--plugin",    "PATH",        kEvery,   "the plug-in to load (default: libvelmocair.so beside the program, in ../plugin or in ../lib/velmocair)", nullptr,
+    {"--history-keep", "DURATION", kRunning, "keep the rows of the last DURATION (30d, 12h, ...; default: all)",
+     [](HostOptions& o, const std::string& v) { o.history_keep_seconds = parse_duration(v, "--history-keep"); }},
+    {"--history-max-size", "SIZE", kRunning, "keep the newest rows that fit in SIZE (500MB, 2GiB, ...; default: all)",
+     [](HostOptions& o, const std::string& v) { o.history_max_bytes = parse_size(v, "--history-max-size"); }},
+    {"--from",      "TIME",        kReadingHistory, "rows stored at or after TIME (local, YYYY-MM-DD[ HH:MM[:SS]])",
+     [](HostOptions& o, const std::string& v) { o.from = parse_local_time(v, "--from"); }},
+    {"--to",        "TIME",        kReadingHistory, "rows stored before TIME",
+     [](HostOptions& o, const std::string& v) { o.to = parse_local_time(v, "--to"); }},
+    {"--format",    "csv|jsonl",   kExport,  "CSV (RFC 4180, UTF-8; the default) or one JSON object per line",
+     [](HostOptions& o, const std::string& v) { o.format = parse_format(v); }},
+    {"--bom",       nullptr,       kExport,  "begin with the UTF-8 byte-order mark some spreadsheets need",
+     [](HostOptions& o, const std::string&) { o.bom = true; }},
+    {"--values",    "KEY,...",     kPlot,    "the values to draw: document paths (室内机组状态/回风温度) or keys unique among them (回风温度)",
+     [](HostOptions& o, const std::string& v) { o.values = split_keys(v); }},
+    {"--output",    "FILE",        kExport | kPlot, "write to FILE (also -o; export default: standard output)",
+     [](HostOptions& o, const std::string& v) { o.output = v; }},
+    {"--plugin",    "PATH",        kWithPlugin, "the plug-in to load (default: libvelmocair.so beside the program, in ../plugin or in ../lib/velmocair)",
      [](HostOptions& o, const std::string& v) { o.plugin = v; }},
-    {"--trace",     "FILE",        kEvery,   "every call the plug-in makes into the host, one JSON line each", nullptr,
+    {"--trace",     "FILE",        kRunning | kDecode, "every call the plug-in makes into the host, one JSON line each",
      [](HostOptions& o, const std::string& v) { o.trace = v; }},
-    {"--status",    nullptr,       kEvery,   "print the exact status text (code 801) after each completed cycle",
-     "print the exact status text (code 801), the default",
+    {"--status",    nullptr,       kRunning | kDecode, "print the exact status text (code 801) after each completed cycle",
      [](HostOptions& o, const std::string&) { o.status = true; }},
-    {"--view",      nullptr,       kEvery,   "print the readable view even when not on a terminal",
-     "print the readable view instead of the status text",
+    {"--view",      nullptr,       kRunning | kDecode, "print the readable view even when not on a terminal",
      [](HostOptions& o, const std::string&) { o.view = true; }},
-    {"--json",      nullptr,       kCommand, "send the command in its JSON form (codes 320, 310)", nullptr,
+    {"--json",      nullptr,       kCommand, "send the command in its JSON form (codes 320, 310)",
      [](HostOptions& o, const std::string&) { o.json = true; }},
-    {"--help",      nullptr,       kEvery,   "show this help (also -h)", nullptr,
+    {"--help",      nullptr,       kEvery,   "show this help (also -h)",
      [](HostOptions& o, const std::string&) { o.help = true; }},
     {"--version",   nullptr,       kEvery,   "show the version, " VELMOCAIR_VERSION, nullptr,
      [](HostOptions& o, const std::string&) { o.version = true; }},
 };
+
+struct ModeHelp {
+  const char* option;
+  unsigned modes;
+  const char* help;
+};
+
+// Help texts of options that mean something else in some modes.
+const ModeHelp kHelpInMode[] = {
+    {"--data-id",   kDecode,          "--history: the newest row of this unit (default: of any unit); FILE: the data id to load it as"},
+    {"--data-id",   kReadingHistory,  "the rows of this unit (default: of every unit)"},
+    {"--history",   kDecode,          "the SQLite history whose newest row to decode"},
+    {"--history",   kReadingHistory,  "the SQLite history to read (never changed)"},
+    {"--status",    kDecode,          "print the exact status text (code 801), the default"},
+    {"--view",      kDecode,          "print the readable view instead of the status text"},
+    {"--output",    kPlot,            "the chart: FILE.svg or FILE.png (also -o)"},
+};
+
+// The words after "history" and the modes they name.
+struct HistoryCommand {
+  const char* word;
+  Mode mode;
+};
+const HistoryCommand kHistoryCommands[] = {
+    {"export", Mode::export_rows},
+    {"alarms", Mode::alarms},
+    {"plot",   Mode::plot},
+};
 // clang-format on
 
-unsigned mode_bit(Mode mode) { return 1U << static_cast<unsigned>(mode); }
+const char* help_of(const OptionSpec& option, Mode mode) {
+  for (const ModeHelp& special : kHelpInMode) {
+    if ((special.modes & bit(mode)) != 0 && std::string(special.option) == option.name) {
+      return special.help;
+    }
+  }
+  return option.help;
+}
+
+std::string long_name(const std::string& word) {
+  for (const ShortOption& option : kShortOptions) {
+    if (word == option.name) {
+      return option.stands_for;
+    }
+  }
+  return word;
+}
 
 const OptionSpec* find_option(const std::string& name) {
   for (const OptionSpec& option : kOptions) {
@@ -157,19 +251,55 @@ void check_mode(const HostOptions& options) {
   if (options.mode == Mode::poll && options.cycles && *options.cycles == 0) {
     throw UsageError("--cycles: give at least 1 cycle to poll");
   }
+  if (options.mode == Mode::history) {
+    throw UsageError("history: give export, alarms or plot (see --help)");
+  }
+  if ((bit(options.mode) & kReadingHistory) != 0) {
+    if (options.history.empty()) {
+      throw UsageError("history: give the history file with --history FILE");
+    }
+    if (!options.from.empty() && !options.to.empty() && options.from > options.to) {
+      throw UsageError("--from " + options.from + " is after --to " + options.to);
+    }
+  }
+  if (options.mode == Mode::plot && (options.values.empty() || options.output.empty())) {
+    throw UsageError("history plot: give --values KEY,... and -o FILE.svg or FILE.png");
+  }
+}
+
+// The mode the first words name, and how many words that took.
+std::size_t take_mode(const std::vector<std::string>& arguments, HostOptions& options) {
+  if (arguments.empty()) {
+    return 0;
+  }
+  if (arguments[0] == "command" || arguments[0] == "decode") {
+    options.mode = arguments[0] == "command" ? Mode::command : Mode::decode;
+    return 1;
+  }
+  if (arguments[0] != "history") {
+    return 0;
+  }
+  options.mode = Mode::history;
+  if (arguments.size() < 2 || arguments[1].rfind('-', 0) == 0) {
+    return 1;
+  }
+  for (const HistoryCommand& command : kHistoryCommands) {
+    if (arguments[1] == command.word) {
+      options.mode = command.mode;
+      return 2;
+    }
+  }
+  throw UsageError("history: unknown command '" + arguments[1] +
+                   "' (expected export, alarms or plot)");
 }
 
 }  // namespace
 
 HostOptions parse_options(const std::vector<std::string>& arguments) {
   HostOptions options;
-  std::size_t next = 0;
-  if (!arguments.empty() && (arguments[0] == "command" || arguments[0] == "decode")) {
-    options.mode = arguments[0] == "command" ? Mode::command : Mode::decode;
-    next = 1;
-  }
+  std::size_t next = take_mode(arguments, options);
   for (; next < arguments.size(); ++next) {
-    std::string word = arguments[next] == kShortHelp ? "--help" : arguments[next];
+    std::string word = long_name(arguments[next]);
     if (word.rfind("--", 0) != 0) {
       take_positional(options, word);
       continue;
@@ -181,7 +311,7 @@ HostOptions parse_options(const std::vector<std::string>& arguments) {
       word.erase(equals);
     }
     const OptionSpec* option = find_option(word);
-    if (option == nullptr || (option->modes & mode_bit(options.mode)) == 0) {
+    if (option == nullptr || (option->modes & bit(options.mode)) == 0) {
       throw UsageError("unknown option " + word + " (see --help)");
     }
     std::string value;
@@ -213,7 +343,8 @@ std::string help_text(Mode mode) {
       text << "usage: velmocair-host [UNITS] [OPTIONS]\n"
               "       velmocair-host command start|stop|temperature VALUE|humidity VALUE "
               "[--json] [UNITS] [OPTIONS]\n"
-              "       velmocair-host decode FILE | decode --history FILE [--data-id N]\n\n"
+              "       velmocair-host decode FILE | decode --history FILE [--data-id N]\n"
+              "       velmocair-host history export|alarms|plot --history FILE [OPTIONS]\n\n"
               "Loads the plug-in, polls each unit once per cycle and prints the outcome: a\n"
               "readable view on a terminal, else one summary line per cycle; --status prints\n"
               "the exact status text instead. Without --site, --tcp or --rtu it polls the\n"
@@ -236,10 +367,43 @@ std::string help_text(Mode mode) {
               "readable view). The document's update time is the time of decoding; the\n"
               "view's heading names the stored row and its time.\n";
       break;
+    case Mode::history:
+      text << "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
+              "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n"
+              "       velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
+              "[--to TIME]\n"
+              "       velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
+              "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
+              "Reads a history file without changing it: every stored record as a row of\n"
+              "its status document, the alarm events, or a trend chart. `history COMMAND\n"
+              "--help` tells more.\n";
+      break;
+    case Mode::export_rows:
+      text << "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
+              "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n\n"
+              "One row per stored record, decoded through the plug-in: the stored time, the\n"
+              "data id, then every leaf of the status document, named by its path joined\n"
+              "with /, in the order of the status text; numbers as the unit means them,\n"
+              "texts as texts, booleans as 0/1 (JSON lines: true/false).\n";
+      break;
+    case Mode::alarms:
+      text << "usage: velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
+              "[--to TIME]\n\n"
+              "The alarm events in the period, from the stored records evaluated by the\n"
+              "plug-in: each raise of an alarm point (#INDEX TEXT) with its clearing and how\n"
+              "long it was active, then a count and total duration per point.\n";
+      break;
+    case Mode::plot:
+      text << "usage: velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
+              "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
+              "A trend chart drawn by gnuplot: one line per value on a local-time axis,\n"
+              "the periods in which any alarm point was active shaded; long periods are\n"
+              "reduced to the least and greatest value per pixel column.\n";
+      break;
   }
   text << "\noptions:\n";
   for (const OptionSpec& option : kOptions) {
-    if ((option.modes & mode_bit(mode)) == 0) {
+    if ((option.modes & bit(mode)) == 0) {
       continue;
     }
     std::string left = std::string("  ") + option.name;
@@ -248,13 +412,16 @@ std::string help_text(Mode mode) {
     }
     constexpr std::size_t kHelpColumn = 26;
     left.resize(std::max(left.size() + 1, kHelpColumn), ' ');
-    const char* help =
-        mode == Mode::decode && option.decode_help != nullptr ? option.decode_help : option.help;
-    text << left << help << "\n";
+    text << left << help_of(option, mode) << "\n";
   }
-  text << "\nexit status: 0 every cycle completed / command confirmed / record decoded;\n"
-          "1 a cycle failed, the command was not confirmed, or the host could not run;\n"
-          "2 bad option, site file or unit configuration.\n";
+  if ((bit(mode) & (kReadingHistory | kHistoryHelp)) != 0) {
+    text << "\nexit status: 0 done; 1 a file could not be read or written, or nothing to\n"
+            "plot; 2 bad option, time, key or a file that is not a history.\n";
+  } else {
+    text << "\nexit status: 0 every cycle completed / command confirmed / record decoded;\n"
+            "1 a cycle failed, the command was not confirmed, rows could not be stored, or\n"
+            "the host could not run; 2 bad option, site file or unit configuration.\n";
+  }
   return text.str();
 }
 

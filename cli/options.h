@@ -7,7 +7,11 @@
 
 namespace velmocair::cli {
 
-enum class Mode : unsigned char { poll, command, decode };
+// What velmocair-host does; `history` alone only shows its help.
+enum class Mode : unsigned char { poll, command, decode, history, export_rows, alarms, plot };
+
+// Rows a history command writes out.
+enum class ExportFormat : unsigned char { csv, jsonl };
 
 // Where the units come from: a site file, one unit from flags, or (neither)
 // the built-in simulator.
@@ -33,6 +37,8 @@ struct HostOptions {
   double interval_seconds = 1.0;
   int timeout_ms = 500;
   std::string history;
+  std::optional<std::int64_t> history_keep_seconds;
+  std::optional<std::int64_t> history_max_bytes;
   std::string plugin;
   std::string trace;
   bool status = false;  // print each completed cycle's 801 text
@@ -43,6 +49,14 @@ struct HostOptions {
   bool json = false;
   // decode
   std::string record_file;
+  // history export, alarms and plot: the period in the stored time form,
+  // empty when open
+  std::string from;
+  std::string to;
+  ExportFormat format = ExportFormat::csv;
+  bool bom = false;
+  std::vector<std::string> values;  // plot
+  std::string output;               // empty: standard output (export)
 };
 
 // Parses the arguments after the program name. Throws UsageError.

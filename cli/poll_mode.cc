@@ -16,10 +16,15 @@ constexpr double kMillisecondsPerSecond = 1000.0;
 
 }  // namespace
 
-RuntimeOptions runtime_options(const HostOptions& options, int rounds) {
+RuntimeOptions runtime_options(const HostOptions& options, const UnitSource& source, int rounds) {
   RuntimeOptions runtime;
   runtime.plugin_path = options.plugin;
   runtime.history_path = options.history;
+  // The command line's limits stand before the site file's.
+  const sitehost::Retention& site = source.retention();
+  runtime.retention = {
+      options.history_keep_seconds ? options.history_keep_seconds : site.keep_seconds,
+      options.history_max_bytes ? options.history_max_bytes : site.max_bytes};
   runtime.trace_path = options.trace;
   runtime.timing.response_timeout = std::chrono::milliseconds(options.timeout_ms);
   runtime.schedule.rounds = rounds;
@@ -51,13 +56,14 @@ void print_until_done(HostRuntime& runtime, EventPrinter& printer) {
 
 int run_poll(const HostOptions& options) {
   const UnitSource source(options);
-  HostRuntime runtime(runtime_options(options, options.cycles.value_or(-1)), source.units());
+  HostRuntime runtime(runtime_options(options, source, options.cycles.value_or(-1)),
+                      source.units());
   EventPrinter printer(runtime, status_output(options));
   runtime.reload_history();
   printer.print_queued();
   runtime.start();
   print_until_done(runtime, printer);
-  return printer.failed_cycles() == 0 ? kExitOk : kExitFailed;
+  return printer.failed_cycles() == 0 && runtime.lost_history_rows() == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace velmocair::cli

@@ -15,7 +15,8 @@
 namespace velmocair::cli {
 namespace {
 
-constexpr const char* kSiteKeys[] = {"units"};
+constexpr const char* kSiteKeys[] = {"units", "history"};
+constexpr const char* kHistoryKeys[] = {"keep", "max_size"};
 constexpr const char* kUnitKeys[] = {"name", "data_id", "transport", "setting"};
 constexpr const char* kTransportKeys[] = {"tcp", "rtu", "baud", "parity", "data_bits", "stop_bits"};
 // The keys of "setting"/"modbus" the host reads (SPModbus::InitSetting).
@@ -144,9 +145,26 @@ UnitConfig parse_unit(const Json::Value& entry, const std::string& where) {
   return unit;
 }
 
+sitehost::Retention parse_history(const Json::Value& history, const std::string& origin) {
+  const std::string where = origin + ": history";
+  if (!history.isObject()) {
+    throw UsageError(where + ": must be an object");
+  }
+  reject_unknown_keys(history, kHistoryKeys, where, "\"keep\", \"max_size\"");
+  sitehost::Retention retention;
+  if (history.isMember("keep")) {
+    retention.keep_seconds = parse_duration(string_member(history, "keep", where), where + " keep");
+  }
+  if (history.isMember("max_size")) {
+    retention.max_bytes =
+        parse_size(string_member(history, "max_size", where), where + " max_size");
+  }
+  return retention;
+}
+
 }  // namespace
 
-std::vector<UnitConfig> parse_site_text(const std::string& text, const std::string& origin) {
+SiteFile parse_site_text(const std::string& text, const std::string& origin) {
   Json::Value root;
   std::string error;
   if (!parse_strict_json(text, root, error)) {
@@ -156,7 +174,11 @@ std::vector<UnitConfig> parse_site_text(const std::string& text, const std::stri
     throw UsageError(origin + ": expected an object with a non-empty \"units\" array");
   }
   reject_unknown_keys(root, kSiteKeys, origin);
-  std::vector<UnitConfig> units;
+  SiteFile site;
+  if (root.isMember("history")) {
+    site.history = parse_history(root["history"], origin);
+  }
+  std::vector<UnitConfig>& units = site.units;
   std::set<std::string> names;
   std::set<std::uint32_t> data_ids;
   const Json::Value& entries = root["units"];
@@ -170,10 +192,10 @@ std::vector<UnitConfig> parse_site_text(const std::string& text, const std::stri
     }
     units.push_back(std::move(unit));
   }
-  return units;
+  return site;
 }
 
-std::vector<UnitConfig> load_site_file(const std::string& path) {
+SiteFile load_site_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     throw UsageError(path + ": cannot read the site file: " + std::strerror(errno));

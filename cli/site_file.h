@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/unit_config.h"
+#include "host/services/history_retention.h"
 
 namespace velmocair::cli {
 
@@ -21,7 +22,13 @@ namespace velmocair::cli {
 // "unit_id" 1..247 and "baud", a rate of kBaudRates). Serial keys other than "rtu" are optional
 // (baud: the unit's resolved rate; parity none, 8 data bits, 1 stop bit). Unknown keys, repeated
 // names or data ids are errors. Throws UsageError with a one-line reason.
-std::vector<UnitConfig> parse_site_text(const std::string& text, const std::string& origin);
-std::vector<UnitConfig> load_site_file(const std::string& path);
+// An optional "history": {"keep": "30d", "max_size": "500MB"} bounds the
+// history (--history-keep, --history-max-size).
+struct SiteFile {
+  std::vector<UnitConfig> units;
+  sitehost::Retention history;
+};
+SiteFile parse_site_text(const std::string& text, const std::string& origin);
+SiteFile load_site_file(const std::string& path);
 
 }  // namespace velmocair::cli

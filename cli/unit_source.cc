@@ -48,7 +48,9 @@ UnitConfig unit_from_flags(const UnitFlags& flags) {
 UnitSource::UnitSource(const HostOptions& options) {
   const UnitFlags& flags = options.units;
   if (!flags.site_file.empty()) {
-    units_ = load_site_file(flags.site_file);
+    SiteFile site = load_site_file(flags.site_file);
+    units_ = std::move(site.units);
+    retention_ = site.history;
     return;
   }
   if (!flags.tcp.empty() || !flags.rtu.empty()) {

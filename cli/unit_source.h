@@ -5,6 +5,7 @@
 
 #include "cli/options.h"
 #include "cli/unit_config.h"
+#include "host/services/history_retention.h"
 
 namespace velmocair::sim {
 class Server;
@@ -26,10 +27,13 @@ class UnitSource {
   UnitSource& operator=(const UnitSource&) = delete;
 
   const std::vector<UnitConfig>& units() const { return units_; }
+  // The site file's history limits; none without a site file.
+  const sitehost::Retention& retention() const { return retention_; }
 
  private:
   std::unique_ptr<sim::Server> simulator_;
   std::vector<UnitConfig> units_;
+  sitehost::Retention retention_;
 };
 
 // The unit --tcp or --rtu names, with its configuration from the flags.

@@ -19,6 +19,18 @@ char parse_parity(const std::string& text, const std::string& what);
 // One of kBaudRates.
 int parse_baud(const std::string& text, const std::string& what);
 
+// A period such as "30d" or "12h": a whole number of s, m, h, d or w, as
+// seconds, from kMinKeepSeconds to kMaxKeepSeconds.
+std::int64_t parse_duration(const std::string& text, const std::string& what);
+// A size such as "500MB" or "1.5GiB": a number and B, kB, MB, GB, TB
+// (powers of 1000) or KiB, MiB, GiB, TiB (powers of 1024), as bytes, from
+// kMinHistoryBytes to kMaxHistoryBytes.
+std::int64_t parse_size(const std::string& text, const std::string& what);
+// A local time "YYYY-MM-DD", "YYYY-MM-DD HH:MM" or "YYYY-MM-DD HH:MM:SS" (or
+// with T between date and time), in the history's stored form
+// "YYYY-MM-DD HH:MM:SS".
+std::string parse_local_time(const std::string& text, const std::string& what);
+
 bool is_baud_rate(int rate);
 // The rates of kBaudRates for messages: "110, 300, ..., 4000000".
 std::string baud_rate_list();
@@ -32,5 +44,9 @@ inline constexpr int kMinDataBits = 5;
 inline constexpr int kMaxDataBits = 8;
 inline constexpr int kMinStopBits = 1;
 inline constexpr int kMaxStopBits = 2;
+inline constexpr std::int64_t kMinKeepSeconds = 60;
+inline constexpr std::int64_t kMaxKeepSeconds = 3650LL * 86400;
+inline constexpr std::int64_t kMinHistoryBytes = 1000000;
+inline constexpr std::int64_t kMaxHistoryBytes = 1000000000000000LL;
 
 }  // namespace velmocair::cli

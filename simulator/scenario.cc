@@ -79,6 +79,33 @@ void read_changes(const Json::Value& parent, const std::string& where,
   }
 }
 
+// "ramps": {"8005": {"to": 240, "cycles": 600}}: registers moving to a value.
+void read_ramps(const Json::Value& event, const std::string& where, std::vector<Ramp>& ramps) {
+  if (!event.isMember("ramps")) {
+    return;
+  }
+  const Json::Value& values = event["ramps"];
+  const std::string in = where + ".ramps";
+  if (!values.isObject()) {
+    fail(in, "must be an object of address: {\"to\": value, \"cycles\": count}");
+  }
+  for (const std::string& key : values.getMemberNames()) {
+    const std::string at = in + "." + key;
+    const int address = address_of(key, at);
+    if (!is_served(Area::registers, address, 1)) {
+      fail(at, "not a served register");
+    }
+    expect_object(values[key], at, {"to", "cycles"});
+    if (!values[key].isMember("to") || !values[key].isMember("cycles")) {
+      fail(at, "needs \"to\" and \"cycles\"");
+    }
+    ramps.push_back(
+        {address,
+         static_cast<std::uint16_t>(integer(values[key]["to"], at + ".to", 0, kMaxRegisterValue)),
+         integer(values[key]["cycles"], at + ".cycles", 1, INT_MAX)});
+  }
+}
+
 UnitSetup read_unit(const Json::Value& entry, const std::string& where) {
   expect_object(entry, where, {"unit_id", "coils", "registers", "timeline"});
   UnitSetup setup;
@@ -92,15 +119,16 @@ UnitSetup read_unit(const Json::Value& entry, const std::string& where) {
   }
   for (Json::ArrayIndex i = 0; i < timeline.size(); ++i) {
     const std::string at = where + ".timeline[" + std::to_string(i) + "]";
-    expect_object(timeline[i], at, {"cycle", "coils", "registers"});
+    expect_object(timeline[i], at, {"cycle", "coils", "registers", "ramps"});
     if (!timeline[i].isMember("cycle")) {
       fail(at, "needs a \"cycle\"");
     }
-    TimelineEvent event{integer(timeline[i]["cycle"], at + ".cycle", 1, INT_MAX), {}};
+    TimelineEvent event{integer(timeline[i]["cycle"], at + ".cycle", 1, INT_MAX), {}, {}};
     if (!setup.timeline.empty() && event.cycle < setup.timeline.back().cycle) {
       fail(at + ".cycle", "cycles must not go down");
     }
     read_changes(timeline[i], at, event.changes);
+    read_ramps(timeline[i], at, event.ramps);
     setup.timeline.push_back(std::move(event));
   }
   return setup;

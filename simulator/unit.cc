@@ -164,8 +164,23 @@ void Unit::start_cycle() {
     for (const UnitChange& change : timeline_[next_event_].changes) {
       set(change);
     }
+    for (const Ramp& ramp : timeline_[next_event_].ramps) {
+      ramps_.push_back({ramp, cycle_, image_->tab_registers[ramp.address - kRegisterBase]});
+    }
   }
+  follow_ramps();
   mark();
+}
+
+void Unit::follow_ramps() {
+  for (auto running = ramps_.begin(); running != ramps_.end();) {
+    const Ramp& ramp = running->ramp;
+    const int done = cycle_ - running->first_cycle;
+    const long from = running->from;
+    const long value = from + (static_cast<long>(ramp.target) - from) * done / ramp.cycles;
+    set({Area::registers, ramp.address, static_cast<std::uint16_t>(value)});
+    running = done >= ramp.cycles ? ramps_.erase(running) : running + 1;
+  }
 }
 
 void Unit::mark() {

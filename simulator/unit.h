@@ -20,11 +20,20 @@ struct UnitChange {
   std::uint16_t value;  // 0 or 1 for a coil
 };
 
+// A register moving in equal steps from the value it holds when the ramp
+// starts to `target`, which it reaches `cycles` cycles later.
+struct Ramp {
+  int address;
+  std::uint16_t target;
+  int cycles;
+};
+
 // Changes applied when the unit's cycle `cycle` starts, before its first read
-// is answered.
+// is answered, and ramps that start then.
 struct TimelineEvent {
   int cycle;
   std::vector<UnitChange> changes;
+  std::vector<Ramp> ramps;
 };
 
 // What a scenario says about one unit, on top of the built-in defaults.
@@ -66,6 +75,8 @@ class Unit {
  private:
   void set(const UnitChange& change);
   void start_cycle();
+  // Moves each running ramp's register to its value for this cycle.
+  void follow_ramps();
   void mark();
 
   const int id_;
@@ -75,6 +86,12 @@ class Unit {
   modbus_mapping_t* image_;
   std::mt19937_64 random_;
   std::size_t next_event_ = 0;
+  struct RunningRamp {
+    Ramp ramp;
+    int first_cycle;
+    std::uint16_t from;
+  };
+  std::vector<RunningRamp> ramps_;
   int cycle_ = 0;
 };
 

@@ -47,6 +47,12 @@ class BlockingQueue {
     return take(lock);
   }
 
+  // True once closed and empty: nothing will come any more.
+  bool drained() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return closed_ && items_.empty();
+  }
+
   void close() {
     {
       const std::lock_guard<std::mutex> lock(mutex_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,18 +20,34 @@ struct HistoryRow {
   std::vector<unsigned char> record;
 };
 
+// The rows a reading command asks for: of one unit or of all, stored at or
+// after `from` and before `to` (texts in the stored form; empty: open).
+struct RowFilter {
+  std::optional<std::uint32_t> data_id;
+  std::string from;
+  std::string to;
+};
+
 // The device history in an SQLite file, table `history`, one row per
 // SaveDeviceHistory call (see kHistorySchema). The file runs in WAL mode with
 // synchronous=NORMAL: a power loss may lose the last rows, never corrupt the
-// file, and a reader never blocks the writer. Errors are values with a text.
-// One thread at a time.
+// file, and a reader never blocks the writer. A file it creates has
+// auto_vacuum=INCREMENTAL, so that pages freed by removing old rows can be
+// handed back to the file system in small steps. Errors are values with a
+// text. One thread at a time.
 class HistoryStore {
  public:
   enum class Access : unsigned char { read_write, read_only };
+  // Why a file could not be opened.
+  enum class Problem : unsigned char { none, cannot_open, not_a_history };
 
-  // Opens (creating when writable) the file; null with `error` set on failure.
+  // Opens (creating when writable) the file; null with `error` set on
+  // failure. Read-only, it changes nothing on disk: a file without a
+  // write-ahead log beside it (no host writes it) is read as immutable, so
+  // that no -wal or -shm file is created; otherwise the existing log is read
+  // and never checkpointed.
   static std::unique_ptr<HistoryStore> open(const std::string& path, Access access,
-                                            std::string& error);
+                                            std::string& error, Problem* problem = nullptr);
   ~HistoryStore();
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
@@ -45,8 +62,32 @@ class HistoryStore {
   // The newest row of `data_id`, or of any unit when none is given.
   std::optional<HistoryRow> newest(std::optional<std::uint32_t> data_id, std::string& error) const;
 
+  // Hands every row the filter selects to `each`, in insertion order, in one
+  // object reused from row to row. Empty on success, else the reason.
+  std::string for_each_row(const RowFilter& filter,
+                           const std::function<void(const HistoryRow&)>& each) const;
+
+  // Retention, each one small transaction. The oldest rows (insertion
+  // order) stored before `cutoff`, up to `most` of them and stopping at the
+  // first one that is not: the rows removed, or -1 with `error` set.
+  int remove_older_than(const std::string& cutoff, int most, std::string& error);
+  // The `most` oldest rows: the rows removed, or -1.
+  int remove_oldest(int most, std::string& error);
+  // Bytes of the pages that hold rows (the file's pages less its free
+  // ones), or -1.
+  std::int64_t used_bytes(std::string& error) const;
+  // Hands up to `most` free pages back to the file system, in a file made
+  // with auto_vacuum=INCREMENTAL (elsewhere free pages are only reused):
+  // the free pages left to hand back, or -1.
+  int release_free_pages(int most, std::string& error);
+
  private:
   explicit HistoryStore(sqlite3* db) : db_(db) {}
+  // The value of a pragma that answers with one number, or -1.
+  std::int64_t pragma_number(const char* sql, std::string& error) const;
+  // The oldest rows, up to `most`, stopping at the first stored at or after
+  // `cutoff` when one is given: the rows removed, or -1.
+  int remove_oldest_before(const std::string* cutoff, int most, std::string& error);
   // One insert with the statement prepared once for the store's life.
   bool insert(std::uint32_t data_id, const std::string& time, const unsigned char* data,
               std::size_t length);
@@ -64,5 +105,7 @@ inline constexpr const char* kHistorySchema =
 
 // Local wall-clock time now, as the history stores it.
 std::string local_time_text();
+// The same of the time `seconds_ago` before now.
+std::string local_time_text_before(std::int64_t seconds_ago);
 
 }  // namespace sitehost

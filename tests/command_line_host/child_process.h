@@ -41,6 +41,8 @@ class ChildProcess {
   // True once the process has ended (it is then reaped).
   bool ended();
   bool running() const { return pid_ > 0; }
+  // The process id while it runs, for limits a test sets on it (prlimit).
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;

@@ -55,6 +55,16 @@ TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
       {{"decode"},                                    "decode: give either FILE or --history FILE"},
       {{"decode", "a.bin", "--history", "h.sqlite"},  "decode: give either FILE or --history FILE"},
       {{"decode", "a.bin", "--cycles", "2"},          "unknown option --cycles"},
+      {{"--history-keep", "30"},                      "--history-keep: expected a whole number and s, m, h, d or w"},
+      {{"--history-keep", "30s"},                     "from 1m to 3650d, got '30s'"},
+      {{"--history-keep", "3651d"},                   "--history-keep: expected"},
+      {{"--history-max-size", "500"},                 "--history-max-size: expected a size such as 500MB"},
+      {{"--history-max-size", "0.5MB"},               "at least 1MB, got '0.5MB'"},
+      {{"--history-max-size", "2XB"},                 "--history-max-size: expected a size"},
+      {{"history"},                                   "history: give export, alarms or plot"},
+      {{"history", "export", "--from", "2024-02-30"}, "--from: expected a local time"},
+      {{"history", "alarms", "--format", "csv"},      "unknown option --format"},
+      {{"history", "export", "--tcp", "a:1"},         "unknown option --tcp"},
   };
   // clang-format on
   ScratchFolder folder;
@@ -169,6 +179,11 @@ TEST(HostCommandLine, ShowsHelpForEveryMode) {
       {{"command", "-h"},     {"command start|stop", "--json"},                                                                              {}},
       {{"decode", "--help"},  {"decode FILE", "--history FILE", "LoadFromCache", "(default: of any unit)"},                                  {"after each completed cycle", "(default 1)"}},
       {{"decode", "-h"},      {"decode FILE", "--history FILE"},                                                                             {}},
+      {{"history", "--help"}, {"history export", "history alarms", "history plot", "without changing it"},                                    {}},
+      {{"history", "export", "--help"}, {"--format csv|jsonl", "--bom", "--from TIME", "RFC 4180", "the rows of this unit"},                 {"--values"}},
+      {{"history", "alarms", "-h"},     {"--from TIME", "--to TIME", "alarm events"},                                                         {"--format", "--output"}},
+      {{"history", "plot", "--help"},   {"--values KEY,...", "FILE.svg or FILE.png", "gnuplot"},                                              {"--bom"}},
+      {{"--help"},            {"--history-keep DURATION", "--history-max-size SIZE"},                                                        {}},
   };
   // clang-format on
   ScratchFolder folder;

@@ -19,7 +19,7 @@ constexpr const char* kSite = R"({"units": [
 ]})";
 
 TEST(SiteFile, ReadsEachUnitsTransportAndConfiguration) {
-  const std::vector<UnitConfig> units = parse_site_text(kSite, "site.json");
+  const std::vector<UnitConfig> units = parse_site_text(kSite, "site.json").units;
   ASSERT_EQ(units.size(), 3u);
 
   EXPECT_EQ(units[0].name, "crac-1");
@@ -48,11 +48,13 @@ TEST(SiteFile, ReadsEachUnitsTransportAndConfiguration) {
 }
 
 TEST(SiteFile, PassesTheSettingToTheDeviceAsItStands) {
-  const std::vector<UnitConfig> units = parse_site_text(
-      R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"},
+  const std::vector<UnitConfig> units =
+      parse_site_text(
+          R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"},
          "setting": {"appSetting": {"b_mode": 3, "other": "x"}, "extra": [1, {"k": null}],
                      "modbus": {"unit_id": 247, "baud": 115200}}}]})",
-      "site.json");
+          "site.json")
+          .units;
   ASSERT_EQ(units.size(), 1u);
   Json::Value expected(Json::objectValue);
   expected["appSetting"]["b_mode"] = 3;
@@ -69,6 +71,19 @@ struct BadSiteText {
   const char* text;
   const char* says;
 };
+
+TEST(SiteFile, BoundsTheHistoryWithItsOwnKeys) {
+  const SiteFile site = parse_site_text(
+      R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}],
+          "history": {"keep": "30d", "max_size": "1.5GiB"}})",
+      "site.json");
+  EXPECT_EQ(site.history.keep_seconds, 30 * 86400);
+  EXPECT_EQ(site.history.max_bytes, 1610612736);
+  EXPECT_TRUE(
+      parse_site_text(R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}]})",
+                      "site.json")
+          .history.keeps_everything());
+}
 
 TEST(SiteFile, RefusesMistakesNamingThePlace) {
   // clang-format off
@@ -103,6 +118,10 @@ TEST(SiteFile, RefusesMistakesNamingThePlace) {
                      {"name": "b", "data_id": 1, "transport": {"rtu": "/d"}}]})",          "data id 1 given twice"},
       {R"({"units": [{"name": "a", "name": "b"}]})",                                        "not valid JSON"},
       {R"({"units": [)",                                                                    "not valid JSON"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "history": []})",             "history: must be an object"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "history": {"size": "1GB"}})", "history: unknown key \"size\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "history": {"keep": "1"}})",   "history keep: expected a whole number"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "history": {"max_size": 5}})", "history: \"max_size\" must be a non-empty string"},
   };
   // clang-format on
   for (const BadSiteText& test : cases) {

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "host/services/history_retention.h"
 #include "host/services/history_store.h"
 #include "host/services/history_writer.h"
 
@@ -167,6 +172,169 @@ TEST_F(HistoryFile, AppendsNoneOfTheRowsWhenOneCannotBeStored) {
   }
   EXPECT_NE(read_only->append_all(rows), "");
   EXPECT_EQ(query_text("SELECT COUNT(*) FROM history"), "0");
+}
+
+std::int64_t file_size(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? static_cast<std::int64_t>(status.st_size) : -1;
+}
+
+bool exists(const std::string& path) { return file_size(path) >= 0; }
+
+// Steps the pruner until it is done; the steps it took.
+int prune_fully(HistoryStore& store, const sitehost::Retention& retention) {
+  const sitehost::HistoryPruner pruner(retention);
+  std::string error;
+  int steps = 1;
+  while (pruner.step(store, error)) {
+    ++steps;
+  }
+  EXPECT_EQ(error, "");
+  return steps;
+}
+
+TEST_F(HistoryFile, RetentionRemovesTheOldestRowsBeyondItAndKeepsTheRest) {
+  auto store = open();
+  const auto bytes = record(1);
+  // Rows 1-300 of long ago, then 5 of now, then one of long ago again
+  // (a clock set back): age removes the oldest run only, in steps.
+  for (int row = 0; row < 300; ++row) {
+    ASSERT_EQ(store->append(1, "2001-01-01 00:00:00", bytes.data(), bytes.size()), "");
+  }
+  for (int row = 0; row < 5; ++row) {
+    ASSERT_EQ(store->append(2, sitehost::local_time_text(), bytes.data(), bytes.size()), "");
+  }
+  ASSERT_EQ(store->append(1, "2001-01-01 00:00:00", bytes.data(), bytes.size()), "");
+  sitehost::Retention by_age;
+  by_age.keep_seconds = 3600;
+  EXPECT_GE(prune_fully(*store, by_age), 2) << "300 rows take more than one step";
+  EXPECT_EQ(query_text("SELECT group_concat(id) FROM (SELECT id FROM history ORDER BY id)"),
+            "301,302,303,304,305,306");
+
+  // By size: the newest rows that fit, the oldest gone.
+  for (int row = 0; row < 1000; ++row) {
+    ASSERT_EQ(store->append(3, sitehost::local_time_text(), bytes.data(), bytes.size()), "");
+  }
+  std::string error;
+  const std::int64_t full = store->used_bytes(error);
+  sitehost::Retention by_size;
+  by_size.max_bytes = full / 4;
+  prune_fully(*store, by_size);
+  EXPECT_LE(store->used_bytes(error), full / 4);
+  EXPECT_GT(store->used_bytes(error), full / 8) << "no more is removed than needed";
+  EXPECT_EQ(query_text("SELECT max(id) FROM history"), "1306");
+  EXPECT_EQ(query_text("SELECT max(id) - min(id) + 1 = count(*) FROM history"), "1")
+      << "what stays is the newest rows, without holes";
+  EXPECT_EQ(query_text("PRAGMA freelist_count"), "0") << "freed pages are handed back";
+}
+
+TEST_F(HistoryFile, UnderRetentionTheFileLevelsOffOverALongRun) {
+  constexpr std::int64_t kMaxBytes = 256 * 1024;
+  constexpr int kRounds = 12;
+  constexpr int kRowsPerRound = 500;
+  sitehost::Retention retention;
+  retention.max_bytes = kMaxBytes;
+  std::vector<std::int64_t> sizes;
+  for (int round = 0; round < kRounds; ++round) {
+    {
+      sitehost::HistoryWriter writer(open(), nullptr, retention);
+      for (int row = 0; row < kRowsPerRound; ++row) {
+        const auto bytes = record(static_cast<unsigned char>(row));
+        writer.enqueue(1, sitehost::local_time_text(), bytes.data(), bytes.size());
+      }
+    }
+    sizes.push_back(file_size(path_));
+  }
+  // 6000 rows of 441 bytes would be about 3 MB; a round's 500 rows stand
+  // beyond the limit until pruning has removed as many.
+  const std::int64_t first_half = *std::max_element(sizes.begin(), sizes.begin() + kRounds / 2);
+  for (int round = kRounds / 2; round < kRounds; ++round) {
+    EXPECT_LE(sizes[static_cast<std::size_t>(round)], first_half)
+        << "round " << round << " of sizes " << ::testing::PrintToString(sizes);
+  }
+  EXPECT_LE(first_half, 2 * kMaxBytes) << ::testing::PrintToString(sizes);
+  EXPECT_EQ(query_text("SELECT max(id) FROM history"), std::to_string(kRounds * kRowsPerRound));
+  EXPECT_EQ(query_text("PRAGMA integrity_check"), "ok");
+}
+
+TEST_F(HistoryFile, WriterCountsRowsItCannotStoreAndReportsOnce) {
+  { open(); }
+  std::vector<std::string> reports;
+  std::uint64_t lost = 0;
+  {
+    sitehost::HistoryWriter writer(
+        open(HistoryStore::Access::read_only),
+        [&reports](const std::string& line) { reports.push_back(line); });
+    for (int row = 0; row < 30; ++row) {
+      const auto bytes = record(1);
+      writer.enqueue(1, "2024-01-01 00:00:00", bytes.data(), bytes.size());
+      if (row % 10 == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // several batches
+      }
+    }
+    writer.stop();
+    lost = writer.lost_rows();
+  }
+  EXPECT_EQ(lost, 30u);
+  ASSERT_EQ(reports.size(), 2u) << ::testing::PrintToString(reports);
+  EXPECT_NE(reports[0].find("readonly"), std::string::npos) << reports[0];
+  EXPECT_NE(reports[0].find("rows that cannot be stored are counted"), std::string::npos);
+  EXPECT_EQ(reports[1], "history: 30 rows could not be stored");
+}
+
+TEST_F(HistoryFile, ReadingCreatesNothingBesideTheFileAndKnowsAHistory) {
+  {
+    auto store = open();
+    const auto bytes = record(2);
+    ASSERT_EQ(store->append(1, "2024-01-01 00:00:00", bytes.data(), bytes.size()), "");
+  }
+  ASSERT_FALSE(exists(path_ + "-wal")) << "a closed store leaves no log";
+  {
+    auto reader = open(HistoryStore::Access::read_only);
+    ASSERT_NE(reader, nullptr);
+    int rows = 0;
+    EXPECT_EQ(reader->for_each_row({}, [&rows](const sitehost::HistoryRow&) { ++rows; }), "");
+    EXPECT_EQ(rows, 1);
+  }
+  EXPECT_FALSE(exists(path_ + "-wal"));
+  EXPECT_FALSE(exists(path_ + "-shm"));
+
+  std::string error;
+  HistoryStore::Problem problem = HistoryStore::Problem::none;
+  const std::string other = folder_ + "/other.sqlite";
+  sqlite3* db = nullptr;
+  sqlite3_open(other.c_str(), &db);
+  sqlite3_exec(db, "CREATE TABLE t (x)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  EXPECT_EQ(HistoryStore::open(other, HistoryStore::Access::read_only, error, &problem), nullptr);
+  EXPECT_EQ(problem, HistoryStore::Problem::not_a_history) << error;
+  EXPECT_NE(error.find("not a history file"), std::string::npos) << error;
+  unlink(other.c_str());
+  EXPECT_EQ(HistoryStore::open(folder_ + "/none.sqlite", HistoryStore::Access::read_only, error,
+                               &problem),
+            nullptr);
+  EXPECT_EQ(problem, HistoryStore::Problem::cannot_open) << error;
+}
+
+TEST_F(HistoryFile, HandsOutTheRowsOfAUnitAndAPeriod) {
+  auto store = open();
+  const auto bytes = record(3);
+  // clang-format off
+  const std::pair<std::uint32_t, const char*> rows[] = {
+      {1, "2024-01-01 23:59:59"}, {2, "2024-01-02 00:00:00"}, {1, "2024-01-02 00:00:00"},
+      {1, "2024-01-02 12:00:00"}, {1, "2024-01-03 00:00:00"},
+  };
+  // clang-format on
+  for (const auto& [data_id, time] : rows) {
+    ASSERT_EQ(store->append(data_id, time, bytes.data(), bytes.size()), "");
+  }
+  std::string ids;
+  const sitehost::RowFilter day_of_unit_1{1, "2024-01-02 00:00:00", "2024-01-03 00:00:00"};
+  EXPECT_EQ(store->for_each_row(
+                day_of_unit_1,
+                [&ids](const sitehost::HistoryRow& row) { ids += std::to_string(row.id) + " "; }),
+            "");
+  EXPECT_EQ(ids, "3 4 ");
 }
 
 TEST(LocalTimeText, HasTheStoredForm) {

@@ -1,7 +1,8 @@
 // velmocair-host killed with SIGKILL at random moments while it polls and
 // stores: after every kill the history file passes SQLite's integrity check,
 // keeps every row it had, and holds only whole records of one cycle; a
-// restarted host reloads the newest row before its first poll.
+// restarted host reloads the newest row before its first poll. A host that
+// prunes to a size limit, killed likewise, leaves the newest rows whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -110,6 +111,54 @@ TEST(HistoryCrash, AKilledHostLeavesAWholeHistoryThatARestartedHostReloads) {
   EXPECT_TRUE(
       std::equal(reloaded.begin(), reloaded.begin() + kTimeStampOffset, rows.back().record.begin()))
       << "the first record published after the restart is the newest stored row";
+}
+
+// Empty when `after` holds the newest rows of `before` unchanged (a
+// suffix: pruning removes the oldest only), then rows of its own.
+std::string pruned_problem(const std::vector<StoredRow>& before,
+                           const std::vector<StoredRow>& after) {
+  if (after.empty()) {
+    return "no row left";
+  }
+  std::size_t first = 0;
+  while (first < before.size() && before[first].id < after.front().id) {
+    ++first;
+  }
+  for (std::size_t i = first; i < before.size(); ++i) {
+    const std::size_t j = i - first;
+    if (j >= after.size() || after[j].id != before[i].id || after[j].record != before[i].record) {
+      return "row " + std::to_string(before[i].id) + " lost or changed inside what is kept";
+    }
+  }
+  return {};
+}
+
+TEST(HistoryCrash, AKilledHostThatPrunesLeavesAWholeHistoryOfTheNewestRows) {
+  const long kills = run_scale("VELMOCAIR_CRASH_KILLS", 4);
+  constexpr int kPrefilledRows = 4000;  // about 2 MB, over the 1 MB limit
+  testing::ScratchFolder folder;
+  sim::ServerOptions options;
+  options.mark_generations = true;
+  testing::SimulatedBus bus(testing::Transport::tcp, options);
+  const std::string history = folder.path("history.sqlite");
+  ASSERT_EQ(prefill_history(history, kDataId, kPrefilledRows), "");
+  std::vector<std::string> arguments = host_arguments(bus, history);
+  arguments.insert(arguments.end(), {"--history-max-size", "1MB"});
+  std::mt19937 random(kSeed);
+  std::uniform_int_distribution<int> moment(kEarliestKillMs, kLatestKillMs);
+  std::vector<StoredRow> rows = stored_rows(history);
+  for (long kill = 1; kill <= kills; ++kill) {
+    {
+      testing::ChildProcess host(arguments, folder.path("host.out"), folder.path("host.err"));
+      std::this_thread::sleep_for(milliseconds(moment(random)));
+      ASSERT_FALSE(host.ended()) << testing::read_file(folder.path("host.err"));
+    }
+    ASSERT_EQ(integrity_check(history), "ok") << "after kill " << kill;
+    const std::vector<StoredRow> after = stored_rows(history);
+    ASSERT_EQ(pruned_problem(rows, after), "") << "after kill " << kill;
+    rows = after;
+  }
+  EXPECT_LT(rows.size(), static_cast<std::size_t>(kPrefilledRows)) << "the host pruned";
 }
 
 }  // namespace

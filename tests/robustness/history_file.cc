@@ -4,8 +4,12 @@
 
 #include <memory>
 
+#include "host/services/history_store.h"
+
 namespace velmocair::robustness {
 namespace {
+
+constexpr std::size_t kBlankRecordBytes = 441;
 
 using Database = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
 using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
@@ -36,6 +40,22 @@ std::vector<StoredRow> stored_rows(const std::string& path) {
                     std::vector<unsigned char>(blob, blob + bytes)});
   }
   return rows;
+}
+
+std::string prefill_history(const std::string& path, std::uint32_t data_id, int rows) {
+  std::string error;
+  auto store =
+      sitehost::HistoryStore::open(path, sitehost::HistoryStore::Access::read_write, error);
+  if (store == nullptr) {
+    return error;
+  }
+  std::vector<sitehost::HistoryRow> filled(static_cast<std::size_t>(rows));
+  for (sitehost::HistoryRow& row : filled) {
+    row.data_id = data_id;
+    row.time = "2024-01-01 00:00:00";
+    row.record.assign(kBlankRecordBytes, 0);
+  }
+  return store->append_all(filled);
 }
 
 std::string integrity_check(const std::string& path) {

@@ -16,6 +16,10 @@ struct StoredRow {
 // store opens it again after a crash (recovering its write-ahead log).
 std::vector<StoredRow> stored_rows(const std::string& path);
 
+// Makes a history file (as the host's store does) holding `rows` rows of
+// blank records of `data_id`, stored long ago; empty on success.
+std::string prefill_history(const std::string& path, std::uint32_t data_id, int rows);
+
 // What PRAGMA integrity_check says about the file: "ok" when it is sound.
 std::string integrity_check(const std::string& path);
 

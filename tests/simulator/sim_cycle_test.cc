@@ -65,6 +65,28 @@ TEST_P(SimCycle, TheTimelineRaisesAndClearsACoilByCycle) {
   }
 }
 
+TEST_P(SimCycle, ARampMovesARegisterToItsValueInEqualStepsFromItsCycle) {
+  const ScenarioFile scenario(R"({"units": [{"unit_id": 1, "registers": {"8005": 253},
+      "timeline": [{"cycle": 2, "ramps": {"8005": {"to": 243, "cycles": 5}}},
+                   {"cycle": 4, "ramps": {"3501": {"to": 250, "cycles": 1}}}]}]})");
+  ServerOptions options = testing::options_on(GetParam());
+  options.scenario_path = scenario.path();
+  Server server(options);
+  server.start();
+  Master master(GetParam(), server, 1);
+  // cycle:                  1    2    3    4    5    6    7    8
+  const int return_air[] = {253, 253, 251, 249, 247, 245, 243, 243};
+  const int set_point[] = {240, 240, 240, 240, 250, 250, 250, 250};
+  for (int cycle = 1; cycle <= 8; ++cycle) {
+    ASSERT_EQ(master.poll_cycle().completed, 20) << "cycle " << cycle;
+    EXPECT_EQ(server.registers(1, 8005, 1),
+              Words{static_cast<std::uint16_t>(return_air[cycle - 1])})
+        << "cycle " << cycle;
+    EXPECT_EQ(server.registers(1, 3501, 1), Words{static_cast<std::uint16_t>(set_point[cycle - 1])})
+        << "cycle " << cycle;
+  }
+}
+
 TEST_P(SimCycle, GenerationMarksMakeEveryBlockOfACycleCarryItsNumber) {
   ServerOptions options = testing::options_on(GetParam());
   options.mark_generations = true;

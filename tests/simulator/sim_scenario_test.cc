@@ -46,6 +46,11 @@ TEST(SimScenario, BadScenariosAreRefusedWithWhereAndWhy) {
       {R"({"units": [{"unit_id": 1, "timeline": [{"coils": {}}]}]})",           "timeline[0]: needs a \"cycle\""},
       {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 0}]}]})",            "timeline[0].cycle: must be an integer in 1.."},
       {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 4}, {"cycle": 3}]}]})", "timeline[1].cycle: cycles must not go down"},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 1, "ramps": []}]}]})", "timeline[0].ramps: must be an object"},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 1, "ramps": {"8100": {"to": 1, "cycles": 2}}}]}]})", "ramps.8100: not a served register"},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 1, "ramps": {"8005": {"to": 1}}}]}]})", "ramps.8005: needs \"to\" and \"cycles\""},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 1, "ramps": {"8005": {"to": 1, "cycles": 0}}}]}]})", "ramps.8005.cycles: must be an integer in 1.."},
+      {R"({"units": [{"unit_id": 1, "timeline": [{"cycle": 1, "ramps": {"8005": {"to": 70000, "cycles": 1}}}]}]})", "ramps.8005.to: must be an integer in 0..65535"},
   };
   // clang-format on
   for (std::size_t i = 0; i < std::size(rows); ++i) {
