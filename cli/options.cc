@@ -131,7 +131,7 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string&) { o.json = true; }},
     {"--help",      nullptr,       kEvery,   "show this help (also -h)",
      [](HostOptions& o, const std::string&) { o.help = true; }},
-    {"--version",   nullptr,       kEvery,   "show the version, " VELMOCAIR_VERSION, nullptr,
+    {"--version",   nullptr,       kEvery,   "show the version, " VELMOCAIR_VERSION,
      [](HostOptions& o, const std::string&) { o.version = true; }},
 };
 
