@@ -21,7 +21,9 @@ RuntimeOptions runtime_options(const HostOptions& options, int rounds) {
   runtime.plugin_path = options.plugin;
   runtime.history_path = options.history;
   runtime.trace_path = options.trace;
-  runtime.timing.response_timeout = std::chrono::milliseconds(options.timeout_ms);
+  if (options.timeout_ms) {
+    runtime.timing.response_timeout = std::chrono::milliseconds(*options.timeout_ms);
+  }
   runtime.schedule.rounds = rounds;
   runtime.schedule.interval = std::chrono::milliseconds(
       static_cast<long long>(options.interval_seconds * kMillisecondsPerSecond));
