@@ -27,6 +27,7 @@ class ChildProcess {
   // True once the process has ended (it is then reaped).
   bool ended();
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
