@@ -5,8 +5,8 @@
 namespace sitehost {
 
 // Holds a serial device for this process: its own descriptor of the device
-// with an exclusive flock, the advisory lock that another velmocair-host,
-// pyserial's exclusive mode and picocom take and honour. It lives beside the
+// with an exclusive flock, the advisory lock that another velmocair-host
+// and pyserial's exclusive mode take and honour. It lives beside the
 // descriptor the Modbus library opens, which is made exclusive (TIOCEXCL) so
 // that no program without the privilege to override it opens the device.
 class SerialPortLock {
