@@ -61,7 +61,8 @@ static_assert(wire_nanoseconds(kPollCycleFrames, poll_cycle_bytes(), 9600) / 1'0
 // reply leaves whole at once). A request is taken to cross the line from
 // when it arrived, or from when the line fell silent if it came earlier; a
 // frame silence later the reply may start, and each of its bytes leaves when
-// it would have crossed the line.
+// it would have crossed the line. The silence is counted from the bytes as
+// they were written, late ones included.
 class LinePace {
  public:
   explicit LinePace(int baud) : baud_(baud) {}
@@ -89,10 +90,11 @@ class LinePace {
   }
   // The earliest start of the next frame the unit sends.
   Clock::time_point free_at() const { return free_at_; }
-  // The last byte of a frame left at `last`.
-  void frame_sent(Clock::time_point last) {
+  // Bytes were written to the line at `at` (taken before the write: the
+  // master cannot have read them earlier).
+  void sent(Clock::time_point at) {
     if (paced()) {
-      free_at_ = std::max(free_at_, last + silence());
+      free_at_ = std::max(free_at_, at + silence());
     }
   }
   std::chrono::nanoseconds silence() const {

@@ -38,8 +38,13 @@ class Outbox {
     frames_.insert(later, Outgoing{start, std::move(bytes), 0, false});
   }
 
-  // True while a frame is on the line.
-  bool on_line() const { return !frames_.empty() && frames_.front().begun; }
+  // A request has begun to arrive: the rest of a frame on the line, which
+  // the simulator fell behind in writing, is dropped rather than sent over it.
+  void cut_short() {
+    if (!frames_.empty() && frames_.front().begun) {
+      frames_.erase(frames_.begin());
+    }
+  }
 
   // When the next byte is due; none while nothing waits.
   std::optional<Clock::time_point> next_due() const {
@@ -73,11 +78,11 @@ class Outbox {
         return;
       }
       const bool written = write_all(fd_, false, frame.bytes.data() + frame.sent, end - frame.sent);
+      pace_.sent(now);
       frame.sent = written ? end : frame.bytes.size();
       if (frame.sent < frame.bytes.size()) {
         return;
       }
-      pace_.frame_sent(Clock::now());
       frames_.erase(frames_.begin());
     }
   }
@@ -136,7 +141,8 @@ class RtuLine {
     }
     const Clock::time_point arrival = Clock::now();
     if (filled_ == 0) {
-      early_ = pace_.paced() && (pace_.early(arrival) || outbox_.on_line());
+      early_ = pace_.early(arrival);
+      outbox_.cut_short();
     }
     filled_ += static_cast<int>(got);
     last_received_ = arrival;
@@ -154,7 +160,7 @@ class RtuLine {
       answer(length, arrival);
       std::memmove(buffer_, buffer_ + length, static_cast<std::size_t>(filled_ - length));
       filled_ -= length;
-      early_ = pace_.paced();  // a request right behind another left no silence
+      early_ = pace_.early(arrival);  // a request right behind another left no silence
     }
     return true;
   }

@@ -18,16 +18,17 @@ bool send_frame(int fd, const std::vector<std::uint8_t>& frame, Clock::time_poin
     if (!stop.sleep_until(pace.byte_time(start, next))) {
       return false;
     }
+    const Clock::time_point writing = Clock::now();
     std::size_t end = next + 1;
-    while (end < frame.size() && pace.byte_time(start, end) <= Clock::now()) {
+    while (end < frame.size() && pace.byte_time(start, end) <= writing) {
       ++end;
     }
     if (!write_all(fd, true, frame.data() + next, end - next)) {
       return false;
     }
+    pace.sent(writing);
     next = end - 1;
   }
-  pace.frame_sent(Clock::now());
   return true;
 }
 

@@ -8,7 +8,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <json/writer.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -127,17 +126,10 @@ TEST_F(HostLine, SetsAsideALateReplyAndAnotherUnitsFrame) {
     r.unit_id = 1;
   })};
   SimulatedBus bus(Transport::rtu, options);
-  Json::Value site(Json::objectValue);
-  for (const int address : {1, 2}) {
-    Json::Value unit(Json::objectValue);
-    unit["name"] = "unit" + std::to_string(address);
-    unit["data_id"] = address;
-    unit["transport"] = bus.site_transport();
-    unit["setting"]["modbus"]["unit_id"] = address;
-    site["units"].append(unit);
-  }
-  const std::string site_path = folder_.path("site.json");
-  write_file(site_path, Json::writeString(Json::StreamWriterBuilder(), site));
+  const std::string site_path = bus.write_site(folder_, {
+                                                            {"unit1", 1},
+                                                            {"unit2", 2}
+  });
   const HostRun run = run_host(folder_, {"--site", site_path, "--cycles", "3", "--interval", "0",
                                          "--timeout-ms", "300", "--status"});
   EXPECT_EQ(run.err_containing("unit unit1: no reply within 300 ms").size(), 3u)
