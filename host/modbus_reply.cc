@@ -84,6 +84,21 @@ constexpr ExceptionText kExceptionTexts[] = {
 // clang-format on
 static_assert(std::size(kExceptionTexts) == 9, "the codes of the Modbus protocol");
 
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr std::size_t kCodeAt = sizeof "exception " - 1;
+
+// Each text names its own code in two hexadecimal digits.
+constexpr bool texts_name_their_codes() {
+  for (const ExceptionText& row : kExceptionTexts) {
+    if (row.text[kCodeAt] != kHexDigits[row.code >> 4] ||
+        row.text[kCodeAt + 1] != kHexDigits[row.code & 0x0F]) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(texts_name_their_codes());
+
 }  // namespace
 
 ReplyDecode decode_reply(const ModbusRequest& request, const unsigned char* pdu, std::size_t length,

@@ -2,6 +2,8 @@
 
 #include <modbus.h>
 
+#include <algorithm>
+
 namespace velmocair::sim {
 namespace {
 
@@ -10,17 +12,24 @@ constexpr std::chrono::nanoseconds kForever(-1);
 // A libmodbus context bound to a descriptor it does not own: freed, never closed.
 using Context = std::unique_ptr<modbus_t, decltype(&modbus_free)>;
 
-// Sends a frame starting at `start`, each byte when the line lets it go;
-// false when the stop was raised or the connection failed.
-bool send_frame(int fd, const std::vector<std::uint8_t>& frame, Clock::time_point start,
-                LinePace& pace, const StopSignal& stop) {
+// Sends a reply frame starting at `start`, each byte when the line lets it
+// go; false when the stop was raised or the connection failed. The line is
+// timed by the RTU frame: the bytes by which the MBAP header is longer leave
+// with the first.
+bool send_frame(int fd, const ReplyPlan& plan, Clock::time_point start, LinePace& pace,
+                const StopSignal& stop) {
+  const std::vector<std::uint8_t>& frame = plan.frame;
+  const std::size_t lead = frame.size() - std::min(frame.size(), plan.wire_bytes);
+  const auto byte_time = [&](std::size_t index) {
+    return pace.byte_time(start, index > lead ? index - lead : 0);
+  };
   for (std::size_t next = 0; next < frame.size(); ++next) {
-    if (!stop.sleep_until(pace.byte_time(start, next))) {
+    if (!stop.sleep_until(byte_time(next))) {
       return false;
     }
     const Clock::time_point writing = Clock::now();
     std::size_t end = next + 1;
-    while (end < frame.size() && pace.byte_time(start, end) <= writing) {
+    while (end < frame.size() && byte_time(end) <= writing) {
       ++end;
     }
     if (!write_all(fd, true, frame.data() + next, end - next)) {
@@ -77,10 +86,12 @@ ReplyPlan plan_reply(Transport transport, const std::uint8_t* adu, int length,
     raise_echoed_value(pdu);
   }
   plan.frame = reply_frame(transport, adu, pdu);
+  plan.wire_bytes = static_cast<std::size_t>(rtu_length(static_cast<int>(pdu.size())));
   if (kind == FaultKind::broken_frame) {
     break_frame(transport, plan.frame);
   } else if (kind == FaultKind::trailing_bytes) {
     plan.frame.insert(plan.frame.end(), fault->trailing_bytes.begin(), fault->trailing_bytes.end());
+    plan.wire_bytes += fault->trailing_bytes.size();
   }
   return plan;
 }
@@ -117,8 +128,8 @@ void serve_tcp(const FileDescriptor& connection, const ServeContext& context) {
     const Clock::time_point arrival = Clock::now();
     const ReplyPlan plan = plan_reply(Transport::tcp, adu, length, context);
     const Clock::time_point start = pace.reply_start(arrival, plan.request_bytes) + plan.delay;
-    if (plan.close || (!plan.frame.empty() &&
-                       !send_frame(connection.get(), plan.frame, start, pace, context.stop))) {
+    if (plan.close ||
+        (!plan.frame.empty() && !send_frame(connection.get(), plan, start, pace, context.stop))) {
       return;
     }
   }

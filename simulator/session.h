@@ -38,7 +38,8 @@ struct ReplyPlan {
   std::vector<std::uint8_t> frame;  // the reply frame and any trailing bytes; empty: none
   std::chrono::milliseconds delay{0};
   int unit_id = 0;
-  int request_bytes = 0;  // the request as an RTU frame
+  int request_bytes = 0;       // the request as an RTU frame
+  std::size_t wire_bytes = 0;  // the frame as it would cross a serial line (RTU framing)
 };
 
 // Takes a whole request ADU to the unit it addresses, which carries it out,
