@@ -3,9 +3,9 @@
 
     paced.py BUILD_DIR [BAUD] [REPEATS]
 
-The simulator holds every reply until request and reply would have crossed a
-line of BAUD (default 9600) 8N1: 10 bits a character, a 3.5-character
-silence after each frame. The wire floor of a cycle is the 20 requests and
+The simulator paces every exchange as a line of BAUD (default 9600) 8N1
+would: 10 bits a character, a 3.5-character silence after each frame, the
+reply sent byte by byte as it crosses the line. The wire floor of a cycle is the 20 requests and
 replies of the device's poll cycle in RTU framing. The simulator's
 turnaround is what the same 20 exchanges take with no pacing (plain-poller
 on an unpaced simulator). velmocair-host (history, 801 per cycle) and

@@ -52,9 +52,18 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
       members.push_back({unit.config.name, unit.modbus, unit.controller.get()});
     }
     const std::vector<std::size_t> unit_of_slot = plan.units;
+    auto link = std::make_unique<sitehost::ModbusLink>(plan.address, options.timing);
+    // A serial line is taken at once: one held by another process ends the
+    // host before it polls. Other failures to open it fail cycles.
+    if (plan.address.kind == sitehost::BusAddress::rtu) {
+      if (const sitehost::LinkResult opened = link->open();
+          opened.status == sitehost::LinkResult::in_use) {
+        throw RunError(opened.text);
+      }
+    }
     buses_.push_back(std::make_unique<sitehost::BusWorker>(
-        std::make_unique<sitehost::ModbusLink>(plan.address, options.timing), std::move(members),
-        options.schedule, [this, unit_of_slot](const sitehost::CycleReport& report) {
+        std::move(link), std::move(members), options.schedule,
+        [this, unit_of_slot](const sitehost::CycleReport& report) {
           const std::size_t unit = unit_of_slot[report.unit];
           HostEvent event =
               event_of(report.completed ? HostEvent::cycle_completed : HostEvent::cycle_failed,

@@ -38,9 +38,10 @@ struct RuntimeOptions {
 // Events of every thread arrive in one queue for the thread that prints.
 class HostRuntime {
  public:
-  // Loads the plug-in, creates and configures the devices and groups them
-  // onto buses. Throws UsageError for a configuration the devices or the
-  // buses refuse, RunError when the plug-in, history or trace is unusable.
+  // Loads the plug-in, creates and configures the devices, groups them onto
+  // buses and opens the serial lines. Throws UsageError for a configuration
+  // the devices or the buses refuse, RunError when the plug-in, history or
+  // trace is unusable or a serial line is held by another process.
   HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> units);
   ~HostRuntime();
   HostRuntime(const HostRuntime&) = delete;

@@ -99,7 +99,7 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string& v) { o.cycles = parse_int(v, 0, kMaxCycles, "--cycles"); }},
     {"--interval",  "SECONDS",     kRunning, "from the start of one cycle to the next (default 1)",
      [](HostOptions& o, const std::string& v) { o.interval_seconds = parse_seconds(v, kMaxIntervalSeconds, "--interval"); }},
-    {"--timeout-ms", "N",          kRunning, "response time-out of one exchange (default 500)",
+    {"--timeout-ms", "N",          kRunning, "response time-out of one exchange (default: follows the serial line, at least 500)",
      [](HostOptions& o, const std::string& v) { o.timeout_ms = parse_int(v, 1, kMaxTimeoutMs, "--timeout-ms"); }},
     {"--history",   "FILE",        kRunning | kDecode | kReadingHistory, "SQLite history: stored, and its newest rows reloaded at start",
      [](HostOptions& o, const std::string& v) { o.history = v; }},

@@ -35,7 +35,7 @@ struct HostOptions {
   UnitFlags units;
   std::optional<int> cycles;  // poll: until interrupted; command: none after it
   double interval_seconds = 1.0;
-  int timeout_ms = 500;
+  std::optional<int> timeout_ms;  // none: the time-out follows the line
   std::string history;
   std::optional<std::int64_t> history_keep_seconds;
   std::optional<std::int64_t> history_max_bytes;

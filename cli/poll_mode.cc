@@ -26,7 +26,9 @@ RuntimeOptions runtime_options(const HostOptions& options, const UnitSource& sou
       options.history_keep_seconds ? options.history_keep_seconds : site.keep_seconds,
       options.history_max_bytes ? options.history_max_bytes : site.max_bytes};
   runtime.trace_path = options.trace;
-  runtime.timing.response_timeout = std::chrono::milliseconds(options.timeout_ms);
+  if (options.timeout_ms) {
+    runtime.timing.response_timeout = std::chrono::milliseconds(*options.timeout_ms);
+  }
   runtime.schedule.rounds = rounds;
   runtime.schedule.interval = std::chrono::milliseconds(
       static_cast<long long>(options.interval_seconds * kMillisecondsPerSecond));

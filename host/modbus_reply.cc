@@ -1,5 +1,7 @@
 #include "host/modbus_reply.h"
 
+#include <iterator>
+
 namespace {
 
 constexpr unsigned char kReadCoils = 0x01;
@@ -60,6 +62,43 @@ ReplyDecode decode_echo(const ModbusRequest& request, const unsigned char* pdu, 
   return {ReplyDecode::ok, 1, 0};
 }
 
+// The exception codes a Modbus server or gateway sends, by their meaning.
+struct ExceptionText {
+  unsigned char code;
+  const char* text;
+};
+
+// clang-format off
+// code  text
+constexpr ExceptionText kExceptionTexts[] = {
+    {0x01, "exception 01: illegal function"},
+    {0x02, "exception 02: illegal data address"},
+    {0x03, "exception 03: illegal data value"},
+    {0x04, "exception 04: server device failure"},
+    {0x05, "exception 05: acknowledge"},
+    {0x06, "exception 06: server device busy"},
+    {0x08, "exception 08: memory parity error"},
+    {0x0A, "exception 0A: gateway path unavailable"},
+    {0x0B, "exception 0B: gateway target device failed to respond"},
+};
+// clang-format on
+static_assert(std::size(kExceptionTexts) == 9, "the codes of the Modbus protocol");
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr std::size_t kCodeAt = sizeof "exception " - 1;
+
+// Each text names its own code in two hexadecimal digits.
+constexpr bool texts_name_their_codes() {
+  for (const ExceptionText& row : kExceptionTexts) {
+    if (row.text[kCodeAt] != kHexDigits[row.code >> 4] ||
+        row.text[kCodeAt + 1] != kHexDigits[row.code & 0x0F]) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(texts_name_their_codes());
+
 }  // namespace
 
 ReplyDecode decode_reply(const ModbusRequest& request, const unsigned char* pdu, std::size_t length,
@@ -91,20 +130,10 @@ const char* describe_reply_failure(const ReplyDecode& decoded) {
   if (decoded.status != ReplyDecode::exception) {
     return "malformed reply";
   }
-  switch (decoded.exception_code) {
-    case 0x01:
-      return "exception 01: illegal function";
-    case 0x02:
-      return "exception 02: illegal data address";
-    case 0x03:
-      return "exception 03: illegal data value";
-    case 0x04:
-      return "exception 04: server device failure";
-    case 0x05:
-      return "exception 05: acknowledge";
-    case 0x06:
-      return "exception 06: server device busy";
-    default:
-      return "exception: unknown code";
+  for (const ExceptionText& row : kExceptionTexts) {
+    if (row.code == decoded.exception_code) {
+      return row.text;
+    }
   }
+  return "exception: unknown code";
 }

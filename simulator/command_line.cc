@@ -92,6 +92,22 @@ void set_endpoint(const std::string& text, ServerOptions& options) {
   options.tcp_port = static_cast<int>(whole_number(port, 0, kMaxPort, "--tcp"));
 }
 
+// Bytes written as hexadecimal digit pairs, e.g. "00ff".
+std::vector<std::uint8_t> hex_bytes(const std::string& text, const std::string& what) {
+  constexpr int kHexBase = 16;
+  constexpr std::size_t kDigitsPerByte = 2;
+  if (text.empty() || text.size() % kDigitsPerByte != 0 ||
+      text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    bad(what + ": \"" + text + "\" is not bytes in hexadecimal digit pairs");
+  }
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t at = 0; at < text.size(); at += kDigitsPerByte) {
+    bytes.push_back(
+        static_cast<std::uint8_t>(std::stoi(text.substr(at, kDigitsPerByte), nullptr, kHexBase)));
+  }
+  return bytes;
+}
+
 // KIND[=ARG][,rate=P][,cycles=A-B][,unit=N][,request=KIND]
 FaultRule fault_rule(const std::string& spec) {
   const std::string what = "--fault " + spec;
@@ -104,16 +120,20 @@ FaultRule fault_rule(const std::string& spec) {
   if (!parse_fault_name(name, rule.kind)) {
     bad(what + ": unknown fault \"" + name + "\"");
   }
-  const bool wants_argument = rule.kind == FaultKind::delay || rule.kind == FaultKind::exception;
+  const bool wants_argument = rule.kind == FaultKind::delay || rule.kind == FaultKind::exception ||
+                              rule.kind == FaultKind::trailing_bytes;
   if (wants_argument != has_argument) {
-    bad(what + (!wants_argument                 ? ": takes no =value"
-                : rule.kind == FaultKind::delay ? ": needs =MS, the delay in milliseconds"
-                                                : ": needs =CODE, the exception code"));
+    bad(what + (!wants_argument                     ? ": takes no =value"
+                : rule.kind == FaultKind::delay     ? ": needs =MS, the delay in milliseconds"
+                : rule.kind == FaultKind::exception ? ": needs =CODE, the exception code"
+                                                    : ": needs =HEX, the trailing bytes"));
   }
   if (rule.kind == FaultKind::delay) {
     rule.delay_ms = static_cast<int>(whole_number(argument, 1, INT_MAX, what));
   } else if (rule.kind == FaultKind::exception) {
     rule.exception_code = static_cast<int>(whole_number(argument, 1, UCHAR_MAX, what));
+  } else if (rule.kind == FaultKind::trailing_bytes) {
+    rule.trailing_bytes = hex_bytes(argument, what);
   }
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::size_t at = parts[i].find('=');
@@ -200,6 +220,12 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       options.mark_generations = true;
     } else if (option == "--pace-baud") {
       options.pace_baud = static_cast<int>(whole_number(take_value(), 1, kMaxBaud, "--pace-baud"));
+    } else if (option == "--strict-silence") {
+      no_value();
+      options.strict_silence = true;
+    } else if (option == "--idle-close") {
+      options.idle_close_ms =
+          static_cast<int>(whole_number(take_value(), 1, INT_MAX, "--idle-close"));
     } else {
       bad("unknown option \"" + arguments[i] + "\" (see --help)");
     }
@@ -237,7 +263,8 @@ HOST:PORT" or "listening rtu /dev/pts/N", and serves until SIGINT or SIGTERM.
                         a request applies). RULE is
                           KIND[=ARG][,rate=P][,cycles=A-B][,unit=N][,request=R]
                         KIND: no-reply, delay=MS, exception=CODE, wrong-echo,
-                          broken-frame, drop
+                          broken-frame, drop, trailing=HEX (bytes after
+                          the reply, e.g. trailing=ff)
                         rate: probability per request, 0..1 (default 1)
                         cycles: only while the unit is in cycles A..B
                         unit: only this unit address
@@ -246,7 +273,16 @@ HOST:PORT" or "listening rtu /dev/pts/N", and serves until SIGINT or SIGTERM.
   --mark-generations    put the cycle's generation in the first register of
                         every register block read (8001, 8101, 8133, 8501,
                         8509, 3501, 8205, 8221)
-  --pace-baud N         answer no sooner than a serial line of N baud would
+  --pace-baud N         keep the timing of a serial line of N baud 8N1: a
+                        reply leaves byte by byte, after the request has
+                        crossed the line and a 3.5-character silence (1.75
+                        ms above 19200 baud); on RTU a request that comes
+                        before 3.5 characters of silence is counted and
+                        reported on standard error
+  --strict-silence      with --pace-baud on RTU: leave such a request
+                        unanswered, as a unit that finds frames by silence
+  --idle-close MS       close a TCP connection that has carried no request
+                        for MS milliseconds
   --help                show this text
   --version             show the version, )" VELMOCAIR_VERSION R"(
 

@@ -24,6 +24,7 @@ constexpr FaultName kFaultNames[] = {
     {FaultKind::wrong_echo,      "wrong-echo"},
     {FaultKind::broken_frame,    "broken-frame"},
     {FaultKind::drop_connection, "drop"},
+    {FaultKind::trailing_bytes,  "trailing"},
 };
 
 // kind                         name
@@ -108,6 +109,10 @@ std::string check_fault_rule(const FaultRule& rule) {
   }
   if (rule.kind == FaultKind::exception && !is_exception_code(rule.exception_code)) {
     return prefix + "exception code must be one of 1, 2, 3, 4, 5, 6, 8, 10, 11";
+  }
+  if (rule.kind == FaultKind::trailing_bytes &&
+      (rule.trailing_bytes.empty() || rule.trailing_bytes.size() > kMaxTrailingBytes)) {
+    return prefix + "give 1 to " + std::to_string(kMaxTrailingBytes) + " trailing bytes";
   }
   return {};
 }

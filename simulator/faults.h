@@ -1,6 +1,7 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,8 +15,10 @@ enum class FaultKind : unsigned char {
   wrong_echo,       // a write is stored but echoed with value + 1 (writes only)
   broken_frame,     // RTU: bad CRC; TCP: reply under a wrong function code
   drop_connection,  // TCP: the connection is closed instead of a reply; RTU: as no_reply
+  trailing_bytes,   // the reply is followed at once by trailing_bytes, as some line drivers do
 };
-inline constexpr int kFaultKinds = 6;
+inline constexpr int kFaultKinds = 7;
+inline constexpr std::size_t kMaxTrailingBytes = 16;
 
 enum class RequestKind : unsigned char { any, read_coils, read_registers, write_register };
 
@@ -29,8 +32,9 @@ struct FaultRule {
   int last_cycle = INT_MAX;
   int unit_id = 0;  // 0: every unit
   RequestKind request = RequestKind::any;
-  int delay_ms = 0;        // delay only
-  int exception_code = 4;  // exception only
+  int delay_ms = 0;                          // delay only
+  int exception_code = 4;                    // exception only
+  std::vector<std::uint8_t> trailing_bytes;  // trailing_bytes only: 1..kMaxTrailingBytes
 };
 
 // Rules are tried in order; the first that strikes a request applies. Draws

@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  line.options.on_early_request = [](const std::string& what) {
+    std::fprintf(stderr, "velmocair-sim: %s\n", what.c_str());
+  };
   try {
     velmocair::sim::Server server(line.options);
     server.start();

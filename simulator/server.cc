@@ -47,6 +47,12 @@ const ServerOptions& checked(const ServerOptions& options) {
   if (options.pace_baud < 0) {
     throw std::runtime_error("pace baud must not be negative");
   }
+  if (options.strict_silence && options.pace_baud == 0) {
+    throw std::runtime_error("strict silence needs a pace baud: the line's timing");
+  }
+  if (options.idle_close_ms < 0) {
+    throw std::runtime_error("idle close must not be negative");
+  }
   for (const FaultRule& rule : options.faults.rules) {
     const std::string problem = check_fault_rule(rule);
     if (!problem.empty()) {
@@ -126,7 +132,7 @@ struct Server::Impl {
   StopSignal stop;
   TcpListener listener;
   Pty pty;
-  const ServeContext context{units, plan, stop, options.pace_baud, counters};
+  const ServeContext context{units, plan, stop, options, counters};
   std::mutex lifecycle_mutex;  // start and stop
   bool started = false;
   bool stopped = false;
@@ -154,8 +160,7 @@ void Server::start() {
     impl_->acceptor = std::thread([impl = impl_.get()] { impl->accept_connections(); });
   }
   if (impl_->pty.master) {
-    impl_->rtu = std::thread(
-        [impl = impl_.get()] { serve_rtu(impl->pty.master, impl->pty.path, impl->context); });
+    impl_->rtu = std::thread([impl = impl_.get()] { serve_rtu(impl->pty.master, impl->context); });
   }
 }
 
@@ -180,6 +185,8 @@ void Server::stop() {
 }
 
 std::uint64_t Server::requests() const { return impl_->counters.requests.load(); }
+
+std::uint64_t Server::early_requests() const { return impl_->counters.early_requests.load(); }
 
 std::uint64_t Server::faults(FaultKind kind) const {
   return impl_->counters.faults[static_cast<std::size_t>(kind)].load();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +21,14 @@ struct ServerOptions {
   // each register block of the poll cycle (8001, 8101, 8133, 8501, 8509,
   // 3501, 8205, 8221) holds it; this overrides the set-point in 3501.
   bool mark_generations = false;
-  int pace_baud = 0;  // >0: every reply leaves no sooner than a serial line of this baud allows
+  // >0: the timing of a serial line of this baud 8N1 (pacing.h): a reply
+  // leaves byte by byte once the request has crossed the line and a frame
+  // silence has passed. On RTU a request that comes before the line has been
+  // silent for a frame silence is counted and reported to on_early_request.
+  int pace_baud = 0;
+  bool strict_silence = false;  // with pace_baud, on RTU: such a request goes unanswered
+  std::function<void(const std::string&)> on_early_request;  // called on a serving thread
+  int idle_close_ms = 0;  // >0: a TCP connection idle this long is closed
 };
 
 // A simulated air-conditioning unit (one or more unit addresses) serving
@@ -44,6 +52,8 @@ class Server {
   // Observation, safe from any thread while serving.
   std::uint64_t requests() const;              // requests received for served units
   std::uint64_t faults(FaultKind kind) const;  // faults of this kind carried out
+  // RTU requests that came before the line had been silent for a frame silence.
+  std::uint64_t early_requests() const;
   // Cycles the unit has started (its generation is this modulo 65536).
   // These three throw std::out_of_range for an unserved unit or address.
   int cycles(int unit_id) const;

@@ -1,102 +1,112 @@
 #include "simulator/session.h"
 
-#include <unistd.h>
+#include <modbus.h>
 
-#include <cerrno>
-#include <cstring>
-#include <vector>
-
-#include "simulator/pacing.h"
+#include <algorithm>
 
 namespace velmocair::sim {
 namespace {
 
-// A silence this long ends a partial RTU frame; its bytes are dropped.
-constexpr std::chrono::milliseconds kFrameGap(100);
 constexpr std::chrono::nanoseconds kForever(-1);
-// libmodbus wants line settings for an RTU context; a pty ignores them.
-constexpr int kLineBaud = 9600;
-constexpr char kLineParity = 'N';
-constexpr int kLineDataBits = 8;
-constexpr int kLineStopBits = 1;
-
-enum class Next : unsigned char { serve, close, stop };
 
 // A libmodbus context bound to a descriptor it does not own: freed, never closed.
 using Context = std::unique_ptr<modbus_t, decltype(&modbus_free)>;
 
-bool alters_reply(const FaultRule* fault) {
-  return fault != nullptr &&
-         (fault->kind == FaultKind::wrong_echo || fault->kind == FaultKind::broken_frame);
+// Sends a reply frame starting at `start`, each byte when the line lets it
+// go; false when the stop was raised or the connection failed. The line is
+// timed by the RTU frame: the bytes by which the MBAP header is longer leave
+// with the first.
+bool send_frame(int fd, const ReplyPlan& plan, Clock::time_point start, LinePace& pace,
+                const StopSignal& stop) {
+  const std::vector<std::uint8_t>& frame = plan.frame;
+  const std::size_t lead = frame.size() - std::min(frame.size(), plan.wire_bytes);
+  const auto byte_time = [&](std::size_t index) {
+    return pace.byte_time(start, index > lead ? index - lead : 0);
+  };
+  for (std::size_t next = 0; next < frame.size(); ++next) {
+    if (!stop.sleep_until(byte_time(next))) {
+      return false;
+    }
+    const Clock::time_point writing = Clock::now();
+    std::size_t end = next + 1;
+    while (end < frame.size() && byte_time(end) <= writing) {
+      ++end;
+    }
+    if (!write_all(fd, true, frame.data() + next, end - next)) {
+      return false;
+    }
+    pace.sent(writing);
+    next = end - 1;
+  }
+  return true;
 }
 
-// Sends a reply that libmodbus would not send: an altered echo or a broken frame.
-bool send_altered(Transport transport, int fd, Unit& unit, const Request& request,
-                  const std::uint8_t* adu, int exception, FaultKind kind) {
-  std::vector<std::uint8_t> pdu =
-      exception != 0
-          ? std::vector<std::uint8_t>{static_cast<std::uint8_t>(request.function | kExceptionFlag),
-                                      static_cast<std::uint8_t>(exception)}
-          : unit.reply_pdu(request);
-  if (kind == FaultKind::wrong_echo) {
-    raise_echoed_value(pdu);
-  }
-  std::vector<std::uint8_t> frame = reply_frame(transport, adu, pdu);
-  if (kind == FaultKind::broken_frame) {
-    break_frame(transport, frame);
-  }
-  return write_all(fd, transport == Transport::tcp, frame.data(), frame.size());
-}
+}  // namespace
 
-// Carries out one request that arrived whole at `arrival`.
-Next answer(Transport transport, modbus_t* modbus, int fd, const std::uint8_t* adu, int length,
-            Clock::time_point arrival, const ServeContext& context) {
+ReplyPlan plan_reply(Transport transport, const std::uint8_t* adu, int length,
+                     const ServeContext& context) {
   const Request request = decode_request(transport, adu, length);
+  ReplyPlan plan;
+  plan.unit_id = request.unit_id;
+  plan.request_bytes = request.rtu_length;
   const auto found = context.units.find(request.unit_id);
   if (found == context.units.end()) {
-    return Next::serve;
+    return plan;
   }
   Unit& unit = *found->second;
   context.counters.requests.fetch_add(1);
   const FaultRule* const fault = unit.admit(request, context.plan);
   int exception = exception_for(request);
-  Clock::time_point deadline = arrival;
   if (fault != nullptr) {
     context.counters.faults[static_cast<std::size_t>(fault->kind)].fetch_add(1);
     switch (fault->kind) {
       case FaultKind::no_reply:
-        return Next::serve;
+        return plan;
       case FaultKind::drop_connection:
-        return transport == Transport::tcp ? Next::close : Next::serve;
+        plan.close = transport == Transport::tcp;
+        return plan;
       case FaultKind::exception:
         exception = fault->exception_code;
         break;
       case FaultKind::delay:
-        deadline += std::chrono::milliseconds(fault->delay_ms);
+        plan.delay = std::chrono::milliseconds(fault->delay_ms);
         break;
       default:
         break;
     }
   }
-  if (context.pace_baud > 0) {
-    const int reply_pdu = exception != 0 ? kExceptionPduLength : reply_pdu_length(request);
-    deadline += exchange_time(request.rtu_length, rtu_length(reply_pdu), context.pace_baud);
+  // An exception reply leaves a write unstored.
+  std::vector<std::uint8_t> pdu =
+      exception != 0
+          ? std::vector<std::uint8_t>{static_cast<std::uint8_t>(request.function | kExceptionFlag),
+                                      static_cast<std::uint8_t>(exception)}
+          : unit.reply_pdu(request);
+  const FaultKind kind = fault != nullptr ? fault->kind : FaultKind::no_reply;
+  if (kind == FaultKind::wrong_echo) {
+    raise_echoed_value(pdu);
   }
-  if (!context.stop.sleep_until(deadline)) {
-    return Next::stop;
+  plan.frame = reply_frame(transport, adu, pdu);
+  plan.wire_bytes = static_cast<std::size_t>(rtu_length(static_cast<int>(pdu.size())));
+  if (kind == FaultKind::broken_frame) {
+    break_frame(transport, plan.frame);
+  } else if (kind == FaultKind::trailing_bytes) {
+    plan.frame.insert(plan.frame.end(), fault->trailing_bytes.begin(), fault->trailing_bytes.end());
+    plan.wire_bytes += fault->trailing_bytes.size();
   }
-  bool sent = false;
-  if (alters_reply(fault)) {
-    sent = send_altered(transport, fd, unit, request, adu, exception, fault->kind);
-  } else if (exception != 0) {
-    sent = modbus_reply_exception(modbus, adu, static_cast<unsigned>(exception)) >= 0;
-  } else {
-    sent = unit.reply(modbus, adu, length) >= 0;
-  }
-  return sent || transport == Transport::rtu ? Next::serve : Next::close;
+  return plan;
 }
 
-}  // namespace
+bool flag_early_request(int unit_id, const ServeContext& context) {
+  context.counters.early_requests.fetch_add(1);
+  if (context.options.on_early_request) {
+    context.options.on_early_request(
+        "request to unit " + std::to_string(unit_id) +
+        " came before the line had been silent for " +
+        std::to_string(silence_nanoseconds(context.options.pace_baud) / 1000) + " us" +
+        (context.options.strict_silence ? "; left unanswered" : ""));
+  }
+  return context.options.strict_silence;
+}
 
 void serve_tcp(const FileDescriptor& connection, const ServeContext& context) {
   const Context modbus(modbus_new_tcp(nullptr, 0), &modbus_free);
@@ -104,68 +114,23 @@ void serve_tcp(const FileDescriptor& connection, const ServeContext& context) {
     return;
   }
   modbus_set_socket(modbus.get(), connection.get());
+  LinePace pace(context.options.pace_baud);
+  const std::chrono::nanoseconds idle_close =
+      context.options.idle_close_ms > 0 ? std::chrono::milliseconds(context.options.idle_close_ms)
+                                        : kForever;
   std::uint8_t adu[MODBUS_TCP_MAX_ADU_LENGTH];
-  while (context.stop.wait_readable(connection.get(), kForever) == Wait::ready) {
+  while (context.stop.wait_readable(connection.get(), idle_close) == Wait::ready) {
     // A closed connection or a broken request ends the session.
     const int length = modbus_receive(modbus.get(), adu);
     if (length <= 0) {
       return;
     }
     const Clock::time_point arrival = Clock::now();
-    if (answer(Transport::tcp, modbus.get(), connection.get(), adu, length, arrival, context) !=
-        Next::serve) {
+    const ReplyPlan plan = plan_reply(Transport::tcp, adu, length, context);
+    const Clock::time_point start = pace.reply_start(arrival, plan.request_bytes) + plan.delay;
+    if (plan.close ||
+        (!plan.frame.empty() && !send_frame(connection.get(), plan, start, pace, context.stop))) {
       return;
-    }
-  }
-}
-
-void serve_rtu(const FileDescriptor& master, const std::string& path, const ServeContext& context) {
-  const Context modbus(
-      modbus_new_rtu(path.c_str(), kLineBaud, kLineParity, kLineDataBits, kLineStopBits),
-      &modbus_free);
-  if (!modbus) {
-    return;
-  }
-  modbus_set_socket(modbus.get(), master.get());
-  std::uint8_t buffer[kMaxAduLength];
-  int filled = 0;
-  while (true) {
-    const Wait wait = context.stop.wait_readable(
-        master.get(), filled > 0 ? std::chrono::nanoseconds(kFrameGap) : kForever);
-    if (wait == Wait::stopped) {
-      return;
-    }
-    if (wait == Wait::timed_out) {
-      filled = 0;
-      continue;
-    }
-    const ssize_t got =
-        ::read(master.get(), buffer + filled, sizeof buffer - static_cast<std::size_t>(filled));
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-      continue;
-    }
-    if (got <= 0) {
-      return;
-    }
-    filled += static_cast<int>(got);
-    const Clock::time_point arrival = Clock::now();
-    while (filled > 0) {
-      const int length = rtu_request_length(buffer, filled);
-      if (length == 0 || length > filled) {
-        // Wait for the rest, unless it can never fit.
-        filled = filled == static_cast<int>(sizeof buffer) ? 0 : filled;
-        break;
-      }
-      if (!rtu_crc_matches(buffer, length)) {
-        filled = 0;  // a real unit ignores the frame; the next silence realigns
-        break;
-      }
-      if (answer(Transport::rtu, modbus.get(), master.get(), buffer, length, arrival, context) ==
-          Next::stop) {
-        return;
-      }
-      std::memmove(buffer, buffer + length, static_cast<std::size_t>(filled - length));
-      filled -= length;
     }
   }
 }

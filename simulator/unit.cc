@@ -95,13 +95,6 @@ const FaultRule* Unit::admit(const Request& request, const FaultPlan& plan) {
   return plan.pick(traits, random_);
 }
 
-int Unit::reply(modbus_t* context, const std::uint8_t* adu, int length) {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  const int sent = modbus_reply(context, adu, length, image_);
-  mark();
-  return sent;
-}
-
 std::vector<std::uint8_t> Unit::reply_pdu(const Request& request) {
   const std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::uint8_t> pdu{static_cast<std::uint8_t>(request.function)};

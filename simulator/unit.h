@@ -60,11 +60,7 @@ class Unit {
   // Returns the fault that strikes the request, or null.
   const FaultRule* admit(const Request& request, const FaultPlan& plan);
 
-  // Answers a supported request through libmodbus (a write is stored).
-  // Returns what modbus_reply returns.
-  int reply(modbus_t* context, const std::uint8_t* adu, int length);
-  // The normal reply PDU to a supported request, for replies that leave the
-  // unit altered; a write is stored as by reply().
+  // The normal reply PDU to a supported request; a write is stored.
   std::vector<std::uint8_t> reply_pdu(const Request& request);
 
   int cycles() const;

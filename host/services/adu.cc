@@ -9,25 +9,28 @@ constexpr int kMinUnitId = 0;  // 0 is broadcast: accepted on the line, never an
 constexpr int kMaxUnitId = 255;
 constexpr int kMaxWireValue = 0xFFFF;
 
-// How each request kind goes on the wire.
+// How each request kind and its normal reply go on the wire. The reply PDU
+// is its fixed part and, per coil or register read, the bits given.
 struct WireForm {
   ModbusRequest::Kind kind;
   unsigned char function_code;
   bool sends_value;  // the fourth and fifth bytes carry the value, not the count
+  std::size_t reply_fixed;
+  std::size_t reply_bits_per_item;
 };
 
 // clang-format off
-// request kind                   function code  value on the wire
+// request kind                   function code  value on the wire  reply: fixed  bits per item
 constexpr WireForm kWireForms[] = {
-    {ModbusRequest::read_bits,      0x01,          false},
-    {ModbusRequest::read_registers, 0x03,          false},
-    {ModbusRequest::write_register, 0x06,          true},
+    {ModbusRequest::read_bits,      0x01,          false,             2,            1},
+    {ModbusRequest::read_registers, 0x03,          false,             2,            16},
+    {ModbusRequest::write_register, 0x06,          true,              5,            0},
 };
 // clang-format on
 static_assert(std::size(kWireForms) == 3, "three request kinds go on the wire");
 
 constexpr std::size_t kRtuHeader = 1;  // unit address
-constexpr std::size_t kRtuCrc = 2;
+constexpr std::size_t kBitsPerByte = 8;
 constexpr std::size_t kTcpHeader = 7;         // MBAP header including the unit id
 constexpr std::size_t kTcpLengthCounted = 6;  // bytes of the ADU the MBAP length does not count
 constexpr std::size_t kMinPdu = 2;            // function code and one byte
@@ -57,10 +60,10 @@ ReplyFrame refused(std::string why) {
 }
 
 ReplyFrame strip_rtu(const unsigned char* adu, std::size_t length, int unit_id) {
-  if (length < kRtuHeader + kMinPdu + kRtuCrc) {
+  if (length < kRtuHeader + kMinPdu + kRtuCrcLength) {
     return refused("frame too short");
   }
-  const std::size_t body = length - kRtuCrc;
+  const std::size_t body = length - kRtuCrcLength;
   const std::uint16_t received = static_cast<std::uint16_t>(adu[body] | (adu[body + 1] << 8));
   if (modbus_crc16(adu, body) != received) {
     return refused("bad CRC");
@@ -117,6 +120,16 @@ RawRequest raw_request(int unit_id, const ModbusRequest& request) {
     put_word(raw.bytes, fourth);
   }
   return raw;
+}
+
+std::size_t rtu_reply_length(const ModbusRequest& request) {
+  const WireForm* form = wire_form(request.kind);
+  if (form == nullptr || request.count < 0) {
+    return 0;
+  }
+  const std::size_t data_bits = static_cast<std::size_t>(request.count) * form->reply_bits_per_item;
+  return kRtuHeader + form->reply_fixed + (data_bits + kBitsPerByte - 1) / kBitsPerByte +
+         kRtuCrcLength;
 }
 
 ReplyFrame strip_adu(Framing framing, const unsigned char* adu, std::size_t length, int unit_id) {

@@ -20,6 +20,11 @@ struct RawRequest {
 };
 RawRequest raw_request(int unit_id, const ModbusRequest& request);
 
+// Bytes of the normal RTU reply to `request` (unit address, PDU, CRC); 0 for
+// a request that cannot go on the wire.
+std::size_t rtu_reply_length(const ModbusRequest& request);
+inline constexpr std::size_t kRtuCrcLength = 2;
+
 // libmodbus puts this transaction id on every raw Modbus/TCP request, so a
 // reply must carry it too; it cannot tell one request from the next.
 inline constexpr std::uint16_t kRawTransactionId = 0;

@@ -1,5 +1,6 @@
 #include "host/services/bus_worker.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -77,7 +78,10 @@ void BusWorker::run() {
       poll_unit(unit, round);
     }
     run_jobs();
-    if (round == schedule_.rounds || !idle_until(started + schedule_.interval)) {
+    // A bus that could not be opened is not tried again before its back-off
+    // allows, whatever the interval.
+    if (round == schedule_.rounds ||
+        !idle_until(std::max(started + schedule_.interval, link_->next_open()))) {
       break;
     }
   }
@@ -101,6 +105,7 @@ void BusWorker::poll_unit(std::size_t unit, int round) {
   if (end == PollEnd::interrupted) {
     failure = "the device ended its cycle without completing it";
   }
+  link_->count_cycle(end == PollEnd::completed);
   on_cycle_({unit, round, end == PollEnd::completed, failure});
 }
 

@@ -47,7 +47,8 @@ using BusJob = std::function<void(SPModbus& device, const CarryOut& carry_out)>;
 // One thread per bus carries out the exchanges of all its units, one at a
 // time. Each round polls every unit once, in order; a unit that does not
 // answer costs the round its time-out and no more, because the device
-// abandons its cycle on the first failed exchange. Jobs (commands) queued
+// abandons its cycle on the first failed exchange. A round waits for the
+// link's back-off after a failed open as well as for the interval. Jobs (commands) queued
 // for a unit run between two poll requests; a job that makes a unit's device
 // abandon its cycle in progress has that unit polled again in the same round.
 // After its rounds the bus goes on running jobs until stopped.

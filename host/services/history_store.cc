@@ -97,6 +97,12 @@ std::unique_ptr<HistoryStore> HistoryStore::open(const std::string& path, Access
     sqlite3_close(db);
     return nullptr;
   }
+  // SQLite opens a file the system will not let it write read-only.
+  if (writable && sqlite3_db_readonly(db, "main") == 1) {
+    error = "cannot write history " + path + ": the file is read-only";
+    sqlite3_close(db);
+    return nullptr;
+  }
   std::unique_ptr<HistoryStore> store(new HistoryStore(db));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   if (writable && (sqlite3_exec(db, kWritablePragmas, nullptr, nullptr, nullptr) != SQLITE_OK ||

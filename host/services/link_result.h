@@ -9,18 +9,24 @@ namespace sitehost {
 struct LinkResult {
   enum Status : unsigned char {
     ok,
-    no_reply,      // nothing (or not all of a frame) within the response time-out
-    broken_frame,  // a reply that does not frame or decode as the answer
+    no_reply,      // no reply of the addressed unit within the response time-out
+    broken_frame,  // bytes that make no valid frame, or a reply that does not decode as the answer
     exception,     // the unit answered with an exception code
     link_down,     // the bus could not be opened, or the connection was lost
+    in_use,        // the serial device is held by another process
   };
 
   Status status = ok;
   std::string text;
+  // A unit address whose frame came instead of the reply and was set aside
+  // (0: none), so that silence can be told from another unit talking.
+  int other_unit = 0;
 
   bool is_ok() const { return status == ok; }
   static LinkResult success() { return {}; }
-  static LinkResult failure(Status status, std::string text) { return {status, std::move(text)}; }
+  static LinkResult failure(Status status, std::string text) {
+    return {status, std::move(text), 0};
+  }
 };
 
 }  // namespace sitehost

@@ -2,29 +2,42 @@
 
 #include <modbus.h>
 #include <netdb.h>
-#include <poll.h>
-#include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <sstream>
 #include <string>
+
+#include "host/services/line_timing.h"
 
 namespace sitehost {
 namespace {
 
 constexpr int kMicrosecondsPerMillisecond = 1000;
 constexpr int kMillisecondsPerSecond = 1000;
-// A line that keeps talking is given up on after this many quiet periods.
-constexpr int kMaxDrainPeriods = 20;
+constexpr unsigned char kExceptionFlag = 0x80;
+constexpr std::size_t kExceptionPduLength = 2;
+// A serial line that talks on for as long as this many frames of the
+// greatest length is given up on, and opened again.
+constexpr std::size_t kTalkingFrames = 2;
 
-void set_timeout(modbus_t* context, std::chrono::milliseconds timeout,
-                 int (*setter)(modbus_t*, uint32_t, uint32_t)) {
+void set_response_timeout(modbus_t* context, std::chrono::milliseconds timeout) {
   const auto ms = static_cast<uint32_t>(timeout.count());
-  setter(context, ms / kMillisecondsPerSecond,
-         (ms % kMillisecondsPerSecond) * kMicrosecondsPerMillisecond);
+  modbus_set_response_timeout(context, ms / kMillisecondsPerSecond,
+                              (ms % kMillisecondsPerSecond) * kMicrosecondsPerMillisecond);
 }
 
-std::string errno_text() { return modbus_strerror(errno); }
+std::string seconds_text(std::chrono::milliseconds span) {
+  std::ostringstream text;
+  text << static_cast<double>(span.count()) / kMillisecondsPerSecond << " s";
+  return text.str();
+}
+
+std::string milliseconds_text(LineClock::duration span) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(span).count()) +
+         " ms";
+}
 
 // Empty when the host name or address resolves, else the resolver's
 // reason: libmodbus resolves it too, but reports a name it cannot resolve as
@@ -42,6 +55,28 @@ std::string resolution_failure(const std::string& host) {
   return {};
 }
 
+// A reply's function code answers a request's when it is the same, or the
+// same with the exception flag.
+bool answers(unsigned char reply_function, unsigned char request_function) {
+  return (reply_function & ~kExceptionFlag) == request_function;
+}
+
+// Frames set aside during one exchange, for its result.
+struct SetAside {
+  int frames = 0;
+  int other_unit = 0;  // the last other unit address among them
+
+  LinkResult noted(LinkResult result) const {
+    result.other_unit = other_unit;
+    if (frames > 0 && !result.is_ok()) {
+      result.text += "; " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
+                     " set aside" +
+                     (other_unit != 0 ? " (from unit " + std::to_string(other_unit) + ")" : "");
+    }
+    return result;
+  }
+};
+
 }  // namespace
 
 ModbusLink::ModbusLink(BusAddress address, LinkTiming timing)
@@ -49,8 +84,46 @@ ModbusLink::ModbusLink(BusAddress address, LinkTiming timing)
 
 ModbusLink::~ModbusLink() { disconnect(); }
 
+LinkResult ModbusLink::open() {
+  if (context_ != nullptr) {
+    return LinkResult::success();
+  }
+  const LineClock::time_point now = LineClock::now();
+  if (backoff_.waiting(now)) {
+    return last_open_failure_;
+  }
+  LinkResult opened = connect();
+  if (opened.is_ok()) {
+    backoff_.succeeded();
+    counters_.reconnects += opened_before_ ? 1 : 0;
+    opened_before_ = true;
+    return opened;
+  }
+  ++counters_.open_failures;
+  last_open_failure_ = opened;
+  // The back-off is told once, with the first failure of a series; a device
+  // held by another process is told as such.
+  if (backoff_.failed(now) && opened.status == LinkResult::link_down) {
+    opened.text += "; opening it again in " + seconds_text(ConnectBackoff::kFirstDelay) +
+                   ", then at doubling intervals up to " + seconds_text(ConnectBackoff::kMaxDelay);
+  }
+  return opened;
+}
+
 LinkResult ModbusLink::connect() {
-  if (address_.kind == BusAddress::tcp) {
+  const std::string name = address_.name();
+  if (serial()) {
+    const SerialLine& line = address_.line;
+    std::string why;
+    const SerialPortLock::Outcome taken = port_lock_.take(line.device, why);
+    if (taken != SerialPortLock::Outcome::taken) {
+      return LinkResult::failure(
+          taken == SerialPortLock::Outcome::in_use ? LinkResult::in_use : LinkResult::link_down,
+          "cannot open " + name + ": " + why);
+    }
+    context_ =
+        modbus_new_rtu(line.device.c_str(), line.baud, line.parity, line.data_bits, line.stop_bits);
+  } else {
     const std::string unresolved = resolution_failure(address_.endpoint.host);
     if (!unresolved.empty()) {
       return LinkResult::failure(
@@ -60,32 +133,54 @@ LinkResult ModbusLink::connect() {
     // libmodbus tries every address the name resolves to.
     const std::string port = std::to_string(address_.endpoint.port);
     context_ = modbus_new_tcp_pi(address_.endpoint.host.c_str(), port.c_str());
-  } else {
-    const SerialLine& line = address_.line;
-    context_ =
-        modbus_new_rtu(line.device.c_str(), line.baud, line.parity, line.data_bits, line.stop_bits);
   }
   if (context_ == nullptr) {
-    return LinkResult::failure(LinkResult::link_down,
-                               "cannot set up " + address_.name() + ": " + errno_text());
+    const std::string why = std::strerror(errno);
+    port_lock_.release();
+    return LinkResult::failure(LinkResult::link_down, "cannot set up " + name + ": " + why);
   }
-  set_timeout(context_, timing_.response_timeout, modbus_set_response_timeout);
-  set_timeout(context_, timing_.response_timeout, modbus_set_byte_timeout);
+  // libmodbus bounds a TCP connection attempt by its response time-out.
+  const std::chrono::milliseconds connect_timeout =
+      timing_.response_timeout.value_or(kMinResponseTimeout);
+  set_response_timeout(context_, connect_timeout);
   if (modbus_connect(context_) != 0) {
-    const std::string why = errno_text();
+    // A TCP attempt that timed out leaves the errno of the pending connect.
+    const std::string why = errno == EINPROGRESS
+                                ? "connection timed out after " + milliseconds_text(connect_timeout)
+                                : modbus_strerror(errno);
     disconnect();
-    return LinkResult::failure(LinkResult::link_down,
-                               "cannot open " + address_.name() + ": " + why);
+    return LinkResult::failure(LinkResult::link_down, "cannot open " + name + ": " + why);
+  }
+  if (serial()) {
+    set_terminal_exclusive(modbus_get_socket(context_), true);
+    line_busy_until_ = LineClock::now();
   }
   return LinkResult::success();
 }
 
 void ModbusLink::disconnect() {
   if (context_ != nullptr) {
+    if (serial() && modbus_get_socket(context_) >= 0) {
+      set_terminal_exclusive(modbus_get_socket(context_), false);
+    }
     modbus_close(context_);
     modbus_free(context_);
     context_ = nullptr;
   }
+  port_lock_.release();
+}
+
+std::chrono::milliseconds ModbusLink::response_timeout(const RawRequest& raw,
+                                                       const ModbusRequest& request) {
+  if (timing_.response_timeout) {
+    return *timing_.response_timeout;
+  }
+  if (!serial()) {
+    return kMinResponseTimeout;
+  }
+  longest_exchange_ =
+      std::max(longest_exchange_, raw.bytes.size() + kRtuCrcLength + rtu_reply_length(request));
+  return default_response_timeout(address_.line, longest_exchange_);
 }
 
 LinkResult ModbusLink::exchange(int unit_id, const ModbusRequest& request,
@@ -94,68 +189,141 @@ LinkResult ModbusLink::exchange(int unit_id, const ModbusRequest& request,
   if (!raw.error.empty()) {
     return LinkResult::failure(LinkResult::broken_frame, raw.error);
   }
-  if (context_ == nullptr) {
-    if (LinkResult opened = connect(); !opened.is_ok()) {
+  const std::chrono::milliseconds timeout = response_timeout(raw, request);
+  // A request whose TCP connection the peer had closed goes out once more:
+  // the unit never answered it, and reads and single-register writes may be
+  // repeated.
+  for (int sending = 1;; ++sending) {
+    if (LinkResult opened = open(); !opened.is_ok()) {
       return opened;
     }
+    bool peer_closed = false;
+    LinkResult result = send_and_receive(unit_id, raw, timeout, pdu, peer_closed);
+    if (!peer_closed || sending == 2) {
+      return result;
+    }
+    ++counters_.resends;
   }
-  // The RTU back end drops replies from other addresses; the slave set here is
-  // the one it lets through.
-  modbus_set_slave(context_, unit_id);
+}
+
+LinkResult ModbusLink::send_and_receive(int unit_id, const RawRequest& raw,
+                                        std::chrono::milliseconds timeout,
+                                        std::vector<unsigned char>& pdu, bool& peer_closed) {
+  if (serial() && !quiet_line(line_busy_until_, frame_silence(address_.line))) {
+    disconnect();
+    return LinkResult::failure(LinkResult::link_down,
+                               "the line of " + address_.name() + " never fell silent");
+  }
+  const LineClock::time_point sent = LineClock::now();
   if (modbus_send_raw_request(context_, raw.bytes.data(), static_cast<int>(raw.bytes.size())) < 0) {
-    const std::string why = errno_text();
-    disconnect();
-    return LinkResult::failure(LinkResult::link_down, "cannot send: " + why);
-  }
-  std::array<uint8_t, MODBUS_TCP_MAX_ADU_LENGTH> adu{};
-  const int received = modbus_receive_confirmation(context_, adu.data());
-  if (received < 0) {
     const int error = errno;
-    if (error == ETIMEDOUT) {
-      resynchronise();
-      return LinkResult::failure(
-          LinkResult::no_reply,
-          "no reply within " + std::to_string(timing_.response_timeout.count()) + " ms");
-    }
-    if (error == EMBBADCRC) {
-      resynchronise();
-      return LinkResult::failure(LinkResult::broken_frame, "bad CRC");
-    }
     disconnect();
-    return LinkResult::failure(LinkResult::link_down, "connection lost: " + errno_text());
+    peer_closed = !serial() && (error == EPIPE || error == ECONNRESET);
+    return LinkResult::failure(LinkResult::link_down,
+                               peer_closed ? "connection closed by the peer"
+                                           : "cannot send: " + std::string(std::strerror(error)));
   }
-  const ReplyFrame frame =
-      strip_adu(framing(), adu.data(), static_cast<std::size_t>(received), unit_id);
-  if (!frame.ok()) {
-    resynchronise();
-    return LinkResult::failure(LinkResult::broken_frame, frame.error);
+  ++counters_.requests;
+  if (serial()) {
+    line_busy_until_ = sent + wire_time(address_.line, raw.bytes.size() + kRtuCrcLength);
   }
-  pdu.assign(frame.pdu, frame.pdu + frame.length);
-  return LinkResult::success();
+  return receive(unit_id, raw, sent, timeout, pdu, peer_closed);
+}
+
+LinkResult ModbusLink::receive(int unit_id, const RawRequest& raw, LineClock::time_point sent,
+                               std::chrono::milliseconds timeout, std::vector<unsigned char>& pdu,
+                               bool& peer_closed) {
+  const int fd = modbus_get_socket(context_);
+  const LineClock::time_point first_byte = sent + timeout;
+  SetAside set_aside;
+  while (true) {
+    const FrameRead read = serial() ? read_rtu_frame(fd, first_byte, timeout)
+                                    : read_tcp_frame(fd, first_byte, timeout);
+    if (serial() && !read.bytes.empty()) {
+      line_busy_until_ = std::max(line_busy_until_, read.last_byte);
+    }
+    switch (read.outcome) {
+      case FrameRead::frame:
+        break;
+      case FrameRead::silence:
+        ++counters_.timeouts;
+        resynchronise();
+        return set_aside.noted(LinkResult::failure(
+            LinkResult::no_reply, "no reply within " + milliseconds_text(timeout)));
+      case FrameRead::broken:
+        return set_aside.noted(refuse_frame(read.why));
+      case FrameRead::closed:
+        disconnect();
+        peer_closed = !serial() && read.bytes.empty();
+        return LinkResult::failure(LinkResult::link_down,
+                                   serial() ? "connection lost: the line hung up"
+                                   : read.bytes.empty()
+                                       ? "connection closed by the peer"
+                                       : "connection closed by the peer during the reply");
+      case FrameRead::failed:
+        disconnect();
+        return LinkResult::failure(LinkResult::link_down, "connection lost: " + read.why);
+    }
+    // An RTU frame is judged whole before its address is: a frame from
+    // another unit is set aside only when it is one.
+    const int sender = serial() ? read.bytes[0] : unit_id;
+    const ReplyFrame frame = strip_adu(framing(), read.bytes.data(), read.bytes.size(), sender);
+    if (!frame.ok()) {
+      return set_aside.noted(refuse_frame(frame.error));
+    }
+    if (sender != unit_id) {
+      ++counters_.other_unit_frames;
+      ++set_aside.frames;
+      set_aside.other_unit = sender;
+      continue;
+    }
+    if (serial() && !answers(frame.pdu[0], raw.bytes[1])) {
+      ++counters_.stray_frames;
+      ++set_aside.frames;
+      continue;
+    }
+    ++counters_.replies;
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(read.last_byte - sent);
+    counters_.response_time_total += took;
+    counters_.response_time_max = std::max(counters_.response_time_max, took);
+    if ((frame.pdu[0] & kExceptionFlag) != 0 && frame.length == kExceptionPduLength) {
+      ++counters_.exceptions[frame.pdu[1]];
+    }
+    pdu.assign(frame.pdu, frame.pdu + frame.length);
+    return set_aside.noted(LinkResult::success());
+  }
+}
+
+LinkResult ModbusLink::refuse_frame(const std::string& why) {
+  ++counters_.broken_frames;
+  resynchronise();
+  return LinkResult::failure(LinkResult::broken_frame, why);
 }
 
 void ModbusLink::resynchronise() {
-  if (address_.kind == BusAddress::tcp) {
+  if (context_ == nullptr) {
+    return;
+  }
+  if (!serial() || !quiet_line(LineClock::now(), drain_silence(address_.line))) {
     disconnect();
-  } else {
-    drain_serial_line();
   }
 }
 
-void ModbusLink::drain_serial_line() {
-  const int fd = context_ != nullptr ? modbus_get_socket(context_) : -1;
-  if (fd < 0) {
-    return;
+bool ModbusLink::quiet_line(LineClock::time_point since, LineClock::duration silence) {
+  const LineClock::time_point from = std::max(since, LineClock::now());
+  const LineClock::duration talking =
+      wire_time(address_.line, kTalkingFrames * MODBUS_RTU_MAX_ADU_LENGTH);
+  const Quiet quiet =
+      wait_for_silence(modbus_get_socket(context_), since, silence, from + silence + talking);
+  counters_.stale_bytes += quiet.discarded;
+  if (quiet.discarded > 0) {
+    line_busy_until_ = std::max(line_busy_until_, quiet.last_byte);
   }
-  std::array<unsigned char, MODBUS_RTU_MAX_ADU_LENGTH> discard{};
-  const int quiet_ms = static_cast<int>(timing_.rtu_quiet_period.count());
-  for (int period = 0; period < kMaxDrainPeriods; ++period) {
-    pollfd waiting{fd, POLLIN, 0};
-    if (::poll(&waiting, 1, quiet_ms) <= 0 || ::read(fd, discard.data(), discard.size()) <= 0) {
-      return;
-    }
-  }
-  disconnect();  // the line never fell silent: reopen it for the next request
+  return quiet.silent;
+}
+
+void ModbusLink::count_cycle(bool completed) {
+  ++(completed ? counters_.cycles_completed : counters_.cycles_failed);
 }
 
 }  // namespace sitehost

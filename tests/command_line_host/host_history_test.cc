@@ -1,8 +1,13 @@
 // velmocair-host keeping the device history in SQLite: one row per cycle, the
 // newest row reloaded through LoadFromCache before the first poll of a
 // restarted host, and stored records decoded again.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -132,6 +137,55 @@ TEST_F(HostHistory, AStartThatPollsNothingAddsNoRow) {
     const std::vector<Row> after = rows_of(history_);
     ASSERT_EQ(after.size(), before.size()) << arguments[0] << "\n" << run.transcript();
   }
+}
+
+// Makes a file unwritable for the tests' user: read-only permissions, and for
+// root, who writes regardless, the immutable attribute where the file system
+// has it. Undone when it goes.
+class UnwritableFile {
+ public:
+  explicit UnwritableFile(std::string path) : path_(std::move(path)) {
+    chmod(path_.c_str(), S_IRUSR | S_IRGRP | S_IROTH);
+    if (access(path_.c_str(), W_OK) == 0) {
+      immutable_ = set_flags(FS_IMMUTABLE_FL);
+    }
+  }
+  ~UnwritableFile() {
+    if (immutable_) {
+      set_flags(0);
+    }
+    chmod(path_.c_str(), S_IRUSR | S_IWUSR);
+  }
+  UnwritableFile(const UnwritableFile&) = delete;
+  UnwritableFile& operator=(const UnwritableFile&) = delete;
+  bool made() const { return access(path_.c_str(), W_OK) != 0; }
+
+ private:
+  bool set_flags(int flags) const {
+    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool set = fd >= 0 && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return set;
+  }
+
+  std::string path_;
+  bool immutable_ = false;
+};
+
+// A history file the host may not write ends it at start, before it polls,
+// as a folder it may not write does.
+TEST_F(HostHistory, RefusesAtStartAFileItCannotWrite) {
+  ASSERT_EQ(poll(1).status, 0);
+  const UnwritableFile unwritable(history_);
+  if (!unwritable.made()) {
+    GTEST_SKIP() << "this file system lets the tests' user write any file";
+  }
+  const HostRun run = poll(1);
+  EXPECT_EQ(run.status, 1) << run.transcript();
+  EXPECT_EQ(run.err, std::vector<std::string>{"velmocair-host: cannot write history " + history_ +
+                                              ": the file is read-only"})
+      << run.transcript();
+  EXPECT_TRUE(run.status_documents().empty());
 }
 
 TEST_F(HostHistory, DecodesStoredRecords) {

@@ -177,21 +177,10 @@ TEST_P(HostPoll, ReportsAnAlarmRaisedAndClearedInTheSimulatorOnceEachWay) {
 
 TEST_P(HostPoll, KeepsTheLiveUnitsCycleWhenAnotherUnitOnTheBusIsDead) {
   SimulatedBus bus(GetParam(), sim::ServerOptions{});  // serves unit address 1 only
-  Json::Value site(Json::objectValue);
-  const std::pair<const char*, int> units[] = {
-      {"live", 1},
-      {"dead", 2}
-  };
-  for (const auto& [name, address] : units) {
-    Json::Value unit(Json::objectValue);
-    unit["name"] = name;
-    unit["data_id"] = address;
-    unit["transport"] = bus.site_transport();
-    unit["setting"]["modbus"]["unit_id"] = address;
-    site["units"].append(unit);
-  }
-  const std::string site_path = folder_.path("site.json");
-  write_file(site_path, Json::writeString(Json::StreamWriterBuilder(), site));
+  const std::string site_path = bus.write_site(folder_, {
+                                                            {"live", 1},
+                                                            {"dead", 2}
+  });
   const std::string trace_path = folder_.path("trace.jsonl");
   const HostRun run = run_host(folder_, {"--site", site_path, "--cycles", "3", "--interval", "0",
                                          "--status", "--timeout-ms", "200", "--trace", trace_path});

@@ -136,6 +136,22 @@ Json::Value SimulatedBus::site_transport() const {
   return transport;
 }
 
+std::string SimulatedBus::write_site(const ScratchFolder& folder,
+                                     const std::vector<std::pair<std::string, int>>& units) const {
+  Json::Value site(Json::objectValue);
+  for (const auto& [name, address] : units) {
+    Json::Value unit(Json::objectValue);
+    unit["name"] = name;
+    unit["data_id"] = address;
+    unit["transport"] = site_transport();
+    unit["setting"]["modbus"]["unit_id"] = address;
+    site["units"].append(unit);
+  }
+  const std::string path = folder.path("site.json");
+  write_file(path, Json::writeString(Json::StreamWriterBuilder(), site));
+  return path;
+}
+
 std::vector<unsigned char> expected_record_body(const sim::Server& server, int unit_id) {
   std::vector<unsigned char> body;
   for (const PollStep& step : kPollCycle) {

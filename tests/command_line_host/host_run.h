@@ -52,6 +52,10 @@ class SimulatedBus {
   std::vector<std::string> host_options() const;
   // The site-file transport object of the bus.
   Json::Value site_transport() const;
+  // Writes a site file of units on the bus, each a name and a unit address
+  // (its data id too), and returns its path.
+  std::string write_site(const ScratchFolder& folder,
+                         const std::vector<std::pair<std::string, int>>& units) const;
 
  private:
   Transport transport_;

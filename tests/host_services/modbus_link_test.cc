@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,10 +24,10 @@ using Bytes = std::vector<unsigned char>;
 namespace sim = velmocair::sim;
 
 constexpr std::chrono::milliseconds kTimeout{200};
-// Longer than the response time-out, well short of time-out plus quiet
-// period: the delayed reply arrives while the master still waits for silence.
+constexpr sitehost::LinkTiming kTiming{kTimeout};
+// Longer than the response time-out and the drain after it: the late reply
+// comes while the master waits for the reply to its next request.
 constexpr int kLateByMs = 400;
-constexpr std::chrono::milliseconds kQuietPeriod{1000};
 
 const ModbusRequest kCoils8001{ModbusRequest::read_bits, 8001, 32, 0};
 const ModbusRequest kRegisters8001{ModbusRequest::read_registers, 8001, 2, 0};
@@ -56,8 +57,7 @@ class ModbusLinkTest : public ::testing::TestWithParam<Transport> {
       address.line.device = server_->pty_path();
       address.line.baud = 9600;
     }
-    link_ = std::make_unique<sitehost::ModbusLink>(address,
-                                                   sitehost::LinkTiming{kTimeout, kQuietPeriod});
+    link_ = std::make_unique<sitehost::ModbusLink>(address, kTiming);
   }
 
   LinkResult exchange(const ModbusRequest& request, int unit_id = 1) {
@@ -116,6 +116,9 @@ TEST_P(ModbusLinkTest, PassesAnExceptionReplyOn) {
   serve({rule});
   ASSERT_TRUE(exchange(kRegisters3501).is_ok());
   EXPECT_EQ(pdu_, (Bytes{0x83, 0x02}));
+  EXPECT_EQ(link_->counters().exceptions, (std::map<unsigned, std::uint64_t>{
+                                              {2, 1}
+  }));
 }
 
 TEST_P(ModbusLinkTest, ReportsAnUnansweredUnitAsNoReply) {
@@ -123,7 +126,10 @@ TEST_P(ModbusLinkTest, ReportsAnUnansweredUnitAsNoReply) {
   const LinkResult result = exchange(kCoils8001, 2);
   EXPECT_EQ(result.status, LinkResult::no_reply);
   EXPECT_EQ(result.text, "no reply within 200 ms");
+  EXPECT_EQ(result.other_unit, 0) << "silence";
   EXPECT_TRUE(exchange(kCoils8001, 1).is_ok()) << "the bus serves the next unit";
+  EXPECT_EQ(link_->counters().timeouts, 1u);
+  EXPECT_EQ(link_->counters().replies, 1u);
 }
 
 TEST_P(ModbusLinkTest, NeverTakesALateReplyForTheNextRequest) {
@@ -159,7 +165,7 @@ TEST_P(ModbusLinkTest, RecoversFromABrokenFrame) {
 INSTANTIATE_TEST_SUITE_P(Transports, ModbusLinkTest,
                          ::testing::Values(Transport::tcp, Transport::rtu), transport_name);
 
-TEST(ModbusLinkTcp, ReconnectsAfterTheUnitDroppedTheConnection) {
+TEST(ModbusLinkTcp, SendsOnceMoreWhenThePeerClosedAndReconnectsAfter) {
   sim::ServerOptions options;
   options.tcp_port = 0;
   sim::FaultRule drop;
@@ -171,12 +177,16 @@ TEST(ModbusLinkTcp, ReconnectsAfterTheUnitDroppedTheConnection) {
   server.start();
   sitehost::BusAddress address;
   address.endpoint = {"127.0.0.1", server.tcp_port()};
-  sitehost::ModbusLink link(address, {kTimeout, kQuietPeriod});
+  sitehost::ModbusLink link(address, kTiming);
   Bytes pdu;
+  // The request goes out twice, each time on a new connection the unit drops.
   const LinkResult dropped = link.exchange(1, kRegisters3501, pdu);
   EXPECT_EQ(dropped.status, LinkResult::link_down);
-  EXPECT_NE(dropped.text.find("connection lost"), std::string::npos) << dropped.text;
+  EXPECT_EQ(dropped.text, "connection closed by the peer");
+  EXPECT_EQ(server.faults(sim::FaultKind::drop_connection), 2u) << "sent once more, never again";
+  EXPECT_EQ(link.counters().resends, 1u);
   EXPECT_TRUE(link.exchange(1, kCoils8001, pdu).is_ok());
+  EXPECT_EQ(link.counters().reconnects, 2u);
 }
 
 TEST(ModbusLinkTcp, ReportsAnEndpointNobodyListensOnAsLinkDown) {
@@ -191,7 +201,7 @@ TEST(ModbusLinkTcp, ReportsAnEndpointNobodyListensOnAsLinkDown) {
 
   sitehost::BusAddress address;
   address.endpoint = {"127.0.0.1", ntohs(bound.sin_port)};
-  sitehost::ModbusLink link(address, {kTimeout, kQuietPeriod});
+  sitehost::ModbusLink link(address, kTiming);
   Bytes pdu;
   const LinkResult result = link.exchange(1, kCoils8001, pdu);
   EXPECT_EQ(result.status, LinkResult::link_down);
@@ -201,7 +211,7 @@ TEST(ModbusLinkTcp, ReportsAnEndpointNobodyListensOnAsLinkDown) {
 TEST(ModbusLinkTcp, ReportsAHostNameThatDoesNotResolve) {
   sitehost::BusAddress address;
   address.endpoint = {"nosuchhost.invalid", 502};  // the .invalid domain never resolves
-  sitehost::ModbusLink link(address, {kTimeout, kQuietPeriod});
+  sitehost::ModbusLink link(address, kTiming);
   Bytes pdu;
   const LinkResult result = link.exchange(1, kCoils8001, pdu);
   EXPECT_EQ(result.status, LinkResult::link_down);
@@ -216,7 +226,7 @@ TEST(ModbusLinkTcp, ConnectsByHostName) {
   server.start();
   sitehost::BusAddress address;
   address.endpoint = {"localhost", server.tcp_port()};
-  sitehost::ModbusLink link(address, {kTimeout, kQuietPeriod});
+  sitehost::ModbusLink link(address, kTiming);
   Bytes pdu;
   const LinkResult result = link.exchange(1, kCoils8001, pdu);
   EXPECT_TRUE(result.is_ok()) << result.text;
@@ -227,7 +237,7 @@ TEST(ModbusLinkRtu, ReportsAMissingSerialDeviceAsLinkDown) {
   address.kind = sitehost::BusAddress::rtu;
   address.line.device = "/dev/velmocair-no-such-line";
   address.line.baud = 9600;
-  sitehost::ModbusLink link(address, {kTimeout, kQuietPeriod});
+  sitehost::ModbusLink link(address, kTiming);
   Bytes pdu;
   const LinkResult result = link.exchange(1, kCoils8001, pdu);
   EXPECT_EQ(result.status, LinkResult::link_down);
