@@ -43,11 +43,14 @@ std::chrono::nanoseconds drain_silence(const SerialLine& line) {
   return frame_silence(line) + kTurnaroundAllowance;
 }
 
+std::chrono::milliseconds exchange_allowance(const SerialLine& line, std::size_t exchange_bytes) {
+  return std::chrono::ceil<std::chrono::milliseconds>(
+      wire_time(line, exchange_bytes) + 2 * frame_silence(line) + kTurnaroundAllowance);
+}
+
 std::chrono::milliseconds default_response_timeout(const SerialLine& line,
                                                    std::size_t exchange_bytes) {
-  const std::chrono::nanoseconds needed =
-      wire_time(line, exchange_bytes) + 2 * frame_silence(line) + kTurnaroundAllowance;
-  return std::max(kMinResponseTimeout, std::chrono::ceil<std::chrono::milliseconds>(needed));
+  return std::max(kMinResponseTimeout, exchange_allowance(line, exchange_bytes));
 }
 
 }  // namespace sitehost
