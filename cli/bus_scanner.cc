@@ -79,7 +79,7 @@ LinkResult BusScanner::run(const std::function<bool()>& stopped) {
   std::size_t done = 0;
   for (std::size_t index = 0; index < plan_.settings.size(); ++index) {
     const sitehost::BusAddress& setting = plan_.settings[index];
-    if (setting.kind == sitehost::BusAddress::rtu) {
+    if (index > 0 && setting.kind == sitehost::BusAddress::rtu) {
       link_.change_line(setting.line);
     }
     std::vector<int> garbled;

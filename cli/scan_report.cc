@@ -173,12 +173,14 @@ void ScanReport::found(const FoundUnit& unit) {
 }
 
 void ScanReport::garbled(const sitehost::BusAddress& bus, const std::vector<int>& unit_ids) {
+  const bool several = unit_ids.size() > 1;
   if (bus.kind == sitehost::BusAddress::rtu) {
-    say("bytes at " + where_text(bus) + " but no valid frame (unit addresses " +
-        unit_ids_text(unit_ids) + "): something answers with other line settings");
+    say("bytes at " + where_text(bus) + " but no valid frame (unit " +
+        (several ? "addresses " : "address ") + unit_ids_text(unit_ids) +
+        "): something answers with other line settings");
   } else {
-    say("bytes from " + where_text(bus) + " but no valid frame (unit ids " +
-        unit_ids_text(unit_ids) + "): is it a Modbus/TCP endpoint?");
+    say("bytes from " + where_text(bus) + " but no valid frame (unit " +
+        (several ? "ids " : "id ") + unit_ids_text(unit_ids) + "): is it a Modbus/TCP endpoint?");
   }
 }
 

@@ -9,7 +9,6 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <regex>
 
 #include "device/poll_cycle_table.h"
 #include "tests/command_line_host/host_run.h"
@@ -45,19 +44,30 @@ sim::FaultRule on_register_reads(sim::FaultKind kind, int first_cycle, int last_
   return rule;
 }
 
-// The --stats table's row of a unit, by heading.
-std::map<std::string, std::string> stats_row(const HostRun& run) {
-  const std::regex columns(" {2,}");
-  std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : run.out) {
-    if (line.rfind("unit ", 0) == 0 || (!rows.empty() && rows.size() < 2)) {
-      rows.emplace_back(std::sregex_token_iterator(line.begin(), line.end(), columns, -1),
-                        std::sregex_token_iterator());
-    }
+// A table line's columns: the texts between runs of two or more spaces.
+std::vector<std::string> columns_of(const std::string& line) {
+  std::vector<std::string> columns;
+  std::size_t at = line.find_first_not_of(' ');
+  while (at != std::string::npos) {
+    const std::size_t gap = line.find("  ", at);
+    columns.push_back(line.substr(at, gap == std::string::npos ? gap : gap - at));
+    at = gap == std::string::npos ? gap : line.find_first_not_of(' ', gap);
   }
+  return columns;
+}
+
+// The --stats table's row of the one unit, by heading.
+std::map<std::string, std::string> stats_row(const HostRun& run) {
   std::map<std::string, std::string> row;
-  for (std::size_t i = 0; rows.size() == 2 && i < rows[0].size() && i < rows[1].size(); ++i) {
-    row[rows[0][i]] = rows[1][i];
+  for (std::size_t i = 0; i + 1 < run.out.size(); ++i) {
+    if (run.out[i].rfind("unit ", 0) != 0) {
+      continue;
+    }
+    const std::vector<std::string> headings = columns_of(run.out[i]);
+    const std::vector<std::string> values = columns_of(run.out[i + 1]);
+    for (std::size_t column = 0; column < headings.size() && column < values.size(); ++column) {
+      row[headings[column]] = values[column];
+    }
   }
   return row;
 }
@@ -154,7 +164,7 @@ TEST(HostDiagnosis, NamesEachLikelyCauseOnceAndTheRecovery) {
     options.faults.rules = row.faults;
     SimulatedBus bus(row.transport, options);
     const HostRun run = run_host(folder, joined(bus.host_options(), {"--cycles", "5", "--interval",
-                                                                     "0", "--timeout-ms", "200"}));
+                                                                     "0", "--timeout-ms", "300"}));
     const std::vector<std::string> causes = run.err_containing("likely cause: ");
     ASSERT_EQ(causes.size(), row.says.size()) << row.name << "\n" << run.transcript();
     for (std::size_t i = 0; i < causes.size(); ++i) {

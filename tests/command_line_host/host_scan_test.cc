@@ -66,9 +66,10 @@ TEST_F(HostScan, FindsUnitsAndTheirLineSettingsAndTellsGarbleFromSilence) {
   options.other_device_ids = {5};
   options.line = sim::LineFormat{19200, 'N', 8, 1};
   SimulatedBus bus(Transport::rtu, options);
-  const HostRun run = run_host(folder_, joined({"scan", "--baud", "9600,19200", "--parity",
-                                                "none,even", "--unit-ids", "1-8"},
-                                               bus.host_options()));
+  const HostRun run =
+      run_host(folder_, joined({"scan", "--baud", "9600,19200", "--parity", "none,even",
+                                "--unit-ids", "1-8", "--timeout-ms", "300"},
+                               bus.host_options()));
   ASSERT_EQ(run.status, 0) << run.transcript();
   const std::string reads = " of " + std::to_string(kReads) + " reads answered";
   EXPECT_EQ(found_units(run),
@@ -104,7 +105,7 @@ TEST_F(HostScan, FindsTheUnitIdsAnEndpointServes) {
   SimulatedBus bus(Transport::tcp, options);
   const HostRun run = run_host(
       folder_,
-      joined({"scan", "--unit-ids", "1-6", "--timeout-ms", "200", "--json"}, bus.host_options()));
+      joined({"scan", "--unit-ids", "1-6", "--timeout-ms", "300", "--json"}, bus.host_options()));
   ASSERT_EQ(run.status, 0) << run.transcript();
   std::map<int, Json::Value> found;
   for (const std::string& line : run.out) {
