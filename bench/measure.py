@@ -8,6 +8,7 @@ import time
 from dataclasses import dataclass
 
 LISTENING_TCP = "listening tcp "
+LISTENING_RTU = "listening rtu "
 STOP_TIMEOUT_SECONDS = 10
 
 
@@ -24,18 +25,23 @@ class Run:
 
 
 class Simulator:
-    """velmocair-sim on a free loopback port, stopped on exit."""
+    """velmocair-sim on a free loopback port (rtu: on a pseudo-terminal
+    instead), with `extra` options, stopped on exit; its standard error goes
+    to `stderr`."""
 
-    def __init__(self, build, unit_ids="1", pace_baud=None):
-        command = [f"{build}/simulator/velmocair-sim", "--unit-id", unit_ids]
+    def __init__(self, build, unit_ids="1", pace_baud=None, rtu=False, extra=(), stderr=None):
+        command = [f"{build}/simulator/velmocair-sim", "--unit-id", unit_ids, *extra]
         if pace_baud:
             command += ["--pace-baud", str(pace_baud)]
-        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        if rtu:
+            command += ["--rtu"]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=stderr, text=True)
         line = self.process.stdout.readline()  # empty when it ends without listening
-        if not line.startswith(LISTENING_TCP):
+        listening = LISTENING_RTU if rtu else LISTENING_TCP
+        if not line.startswith(listening):
             self.stop()
             raise RuntimeError(f"velmocair-sim did not start: {line!r}")
-        self.endpoint = line[len(LISTENING_TCP) :].strip()
+        self.endpoint = line[len(listening) :].strip()
 
     def stop(self):
         if self.process.poll() is None:

@@ -67,7 +67,7 @@ int run_command(const HostOptions& options) {
     line += " " + std::to_string(*options.value);
   }
   print_out(line + ": " + describe(outcome) + "\n");
-  print_until_done(runtime, printer);
+  print_until_done(runtime, printer, options.stats);
   return confirmed(outcome) && printer.failed_cycles() == 0 && runtime.lost_history_rows() == 0
              ? kExitOk
              : kExitFailed;

@@ -89,7 +89,7 @@ int run_decode(const HostOptions& options) {
   const std::optional<Json::Value> document = parse_status_text(text);
   if (options.view && document) {
     print_out(readable_view(record.origin + " (data id " + std::to_string(record.data_id) + ")",
-                            *document, runtime.active_alarm_points(0)));
+                            *document, runtime.active_alarm_points(0), ""));
   } else {
     print_out(text.empty() || text.back() == '\n' ? text : text + "\n");
   }

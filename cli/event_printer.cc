@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "cli/link_statistics.h"
 #include "cli/status_view.h"
 
 namespace velmocair::cli {
@@ -15,15 +16,28 @@ void print_error(const std::string& line) {
   std::cerr.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
 }
 
+EventPrinter::EventPrinter(HostRuntime& runtime, StatusOutput output)
+    : runtime_(runtime), output_(output) {
+  for (std::size_t unit = 0; unit < runtime.unit_count(); ++unit) {
+    const UnitConfig& config = runtime.unit(unit);
+    diagnoses_.emplace_back();
+    if (config.bus) {
+      diagnoses_.back().emplace(DiagnosedUnit{config.name, runtime.unit_id(unit), *config.bus});
+    }
+  }
+}
+
 void EventPrinter::print(const HostEvent& event) {
   const std::string& unit = runtime_.unit(event.unit).name;
   switch (event.kind) {
     case HostEvent::cycle_completed:
       print_cycle(event);
+      diagnose(event);
       break;
     case HostEvent::cycle_failed:
       ++failed_cycles_;
       print_error("cycle " + std::to_string(event.round) + " unit " + unit + ": " + event.text);
+      diagnose(event);
       break;
     case HostEvent::alarm_raised:
     case HostEvent::alarm_cleared:
@@ -60,9 +74,21 @@ void EventPrinter::print_cycle(const HostEvent& event) {
     print_out(heading + ": completed, but the device returned no status document\n");
   } else if (output_ == StatusOutput::view) {
     print_out(readable_view(heading + " (data id " + std::to_string(unit.data_id) + ")", *document,
-                            event.active_points));
+                            event.active_points, link_view_line(event.link)));
   } else {
-    print_out(summary_line(heading, *document, event.active_points));
+    print_out(summary_line(heading, *document, event.active_points, link_summary(event.link)));
+  }
+}
+
+void EventPrinter::diagnose(const HostEvent& event) {
+  std::optional<LinkDiagnosis>& diagnosis = diagnoses_.at(event.unit);
+  if (!diagnosis) {
+    return;
+  }
+  const std::string line =
+      diagnosis->next_cycle(event.kind == HostEvent::cycle_completed, event.link);
+  if (!line.empty()) {
+    print_error(line);
   }
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/host_event.h"
 #include "cli/host_runtime.h"
+#include "cli/link_diagnosis.h"
 
 namespace velmocair::cli {
 
@@ -16,13 +19,16 @@ enum class StatusOutput : unsigned char {
 
 // Prints the host's events. Data goes to standard output, one write per
 // line or view so that lines stay whole beside the plug-in's own lines:
-//   a completed cycle as chosen above;
+//   a completed cycle as chosen above, the view and the summary with the
+//   unit's link statistics;
 //   "alarm raised: unit NAME #INDEX TEXT" and "alarm cleared: ...".
-// Failed cycles and notices go to standard error:
-//   "velmocair-host: cycle N unit NAME: REASON".
+// Failed cycles, notices and the diagnosis of failing cycles
+// (link_diagnosis.h) go to standard error:
+//   "velmocair-host: cycle N unit NAME: REASON",
+//   "velmocair-host: unit NAME: likely cause: ...".
 class EventPrinter {
  public:
-  EventPrinter(HostRuntime& runtime, StatusOutput output) : runtime_(runtime), output_(output) {}
+  EventPrinter(HostRuntime& runtime, StatusOutput output);
 
   void print(const HostEvent& event);
   // Prints whatever is queued, without waiting.
@@ -32,9 +38,12 @@ class EventPrinter {
  private:
   void print_cycle(const HostEvent& event);
 
+  void diagnose(const HostEvent& event);
+
   HostRuntime& runtime_;
   StatusOutput output_;
   int failed_cycles_ = 0;
+  std::vector<std::optional<LinkDiagnosis>> diagnoses_;  // by unit; none for a unit on no bus
 };
 
 // Prints a line (or lines) to standard output or error in one write.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "host/services/link_counters.h"
 #include "host/services/threshold_service.h"
 
 namespace velmocair::cli {
@@ -26,6 +27,8 @@ struct HostEvent {
   // cycle_completed: the unit's active alarm points once the cycle's alarms
   // were evaluated, taken on the bus thread before the next cycle starts.
   std::vector<sitehost::ActiveCheck> active_points;
+  // cycle_completed, cycle_failed: the unit's link counts once the cycle ended.
+  sitehost::LinkCounters link;
 };
 
 }  // namespace velmocair::cli

@@ -23,7 +23,7 @@ HostEvent event_of(HostEvent::Kind kind, std::size_t unit, int round, std::strin
 
 bool same_line(const sitehost::SerialLine& a, const sitehost::SerialLine& b) {
   return a.baud == b.baud && a.parity == b.parity && a.data_bits == b.data_bits &&
-         a.stop_bits == b.stop_bits;
+         a.stop_bits == b.stop_bits && a.rs485 == b.rs485;
 }
 
 }  // namespace
@@ -53,11 +53,16 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
     }
     const std::vector<std::size_t> unit_of_slot = plan.units;
     auto link = std::make_unique<sitehost::ModbusLink>(plan.address, options.timing);
-    // A serial line is taken at once: one held by another process ends the
-    // host before it polls. Other failures to open it fail cycles.
+    // A serial line is taken at once: a device that is no serial port, one
+    // held by another process or one that refuses RS-485 mode ends the host
+    // before it polls. Other failures to open it fail cycles.
     if (plan.address.kind == sitehost::BusAddress::rtu) {
-      if (const sitehost::LinkResult opened = link->open();
-          opened.status == sitehost::LinkResult::in_use) {
+      const sitehost::LinkResult opened = link->open();
+      if (opened.status == sitehost::LinkResult::not_serial) {
+        throw UsageError(opened.text);
+      }
+      if (opened.status == sitehost::LinkResult::in_use ||
+          opened.status == sitehost::LinkResult::mode_refused) {
         throw RunError(opened.text);
       }
     }
@@ -71,6 +76,7 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
           if (report.completed) {
             event.active_points = active_alarm_points(unit);
           }
+          event.link = report.link;
           events_.push(std::move(event));
         }));
   }
@@ -135,6 +141,7 @@ std::vector<HostRuntime::BusPlan> HostRuntime::plan_buses() {
     sitehost::BusAddress address = *unit.config.bus;
     if (address.kind == sitehost::BusAddress::rtu && address.line.baud == 0) {
       address.line.baud = unit.modbus->baud_rate();
+      units_[index].config.bus = address;
     }
     BusPlan* plan = nullptr;
     for (BusPlan& existing : plans) {
@@ -206,6 +213,11 @@ void HostRuntime::stop() {
   if (history_ != nullptr) {
     history_->stop();
   }
+}
+
+const sitehost::LinkCounters& HostRuntime::link_counters(std::size_t unit) const {
+  const Unit& found = units_.at(unit);
+  return buses_.at(found.bus)->link().counters(found.modbus->unit_id());
 }
 
 bool HostRuntime::rounds_done() const {

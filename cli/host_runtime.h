@@ -40,8 +40,9 @@ class HostRuntime {
  public:
   // Loads the plug-in, creates and configures the devices, groups them onto
   // buses and opens the serial lines. Throws UsageError for a configuration
-  // the devices or the buses refuse, RunError when the plug-in, history or
-  // trace is unusable or a serial line is held by another process.
+  // the devices or the buses refuse or a serial device that is no serial
+  // port, RunError when the plug-in, history or trace is unusable or a
+  // serial line is held by another process or refuses RS-485 mode.
   HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> units);
   ~HostRuntime();
   HostRuntime(const HostRuntime&) = delete;
@@ -59,6 +60,11 @@ class HostRuntime {
   void stop();
   // True once every bus has polled all its rounds.
   bool rounds_done() const;
+  // The link counts of a unit on a bus. Read once the host has stopped: the
+  // bus thread keeps them while it runs.
+  const sitehost::LinkCounters& link_counters(std::size_t unit) const;
+  // The Modbus unit address a unit's device resolved.
+  int unit_id(std::size_t unit) const { return units_.at(unit).modbus->unit_id(); }
   // History rows that could not be stored so far.
   std::uint64_t lost_history_rows() const {
     return history_ != nullptr ? history_->lost_rows() : 0;

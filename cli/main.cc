@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
         return run_alarms(options);
       case Mode::plot:
         return run_plot(options);
+      case Mode::scan:
+        return run_scan(options);
       case Mode::history:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <tuple>
 
 #include "cli/command_table.h"
 #include "cli/exit_status.h"
@@ -19,10 +20,12 @@ constexpr unsigned kExport = bit(Mode::export_rows);
 constexpr unsigned kAlarms = bit(Mode::alarms);
 constexpr unsigned kPlot = bit(Mode::plot);
 constexpr unsigned kHistoryHelp = bit(Mode::history);
+constexpr unsigned kScan = bit(Mode::scan);
 constexpr unsigned kRunning = kPoll | kCommand;
+constexpr unsigned kOnABus = kRunning | kScan;
 constexpr unsigned kReadingHistory = kExport | kAlarms | kPlot;
 constexpr unsigned kWithPlugin = kRunning | kDecode | kReadingHistory;
-constexpr unsigned kEvery = kRunning | kDecode | kReadingHistory | kHistoryHelp;
+constexpr unsigned kEvery = kRunning | kDecode | kReadingHistory | kHistoryHelp | kScan;
 
 constexpr int kMaxCycles = 1000000;
 constexpr int kMaxTimeoutMs = 60000;
@@ -48,18 +51,26 @@ constexpr ShortOption kShortOptions[] = {
     {"-o", "--output"}
 };
 
-std::vector<std::string> split_keys(const std::string& text) {
-  std::vector<std::string> keys;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', start), text.size());
-    if (comma == start) {
-      throw UsageError("--values: expected KEY,KEY,... without empty keys, got '" + text + "'");
+// A list of items, each once, parsed by `parse`.
+template <typename Item>
+std::vector<Item> parse_list(const std::string& text, const std::string& what,
+                             Item (*parse)(const std::string&, const std::string&)) {
+  std::vector<Item> items;
+  for (const std::string& word : split_list(text, what)) {
+    const Item item = parse(word, what);
+    if (std::find(items.begin(), items.end(), item) != items.end()) {
+      throw UsageError(what + ": '" + word + "' given twice");
     }
-    keys.push_back(text.substr(start, comma - start));
-    start = comma + 1;
+    items.push_back(item);
   }
-  return keys;
+  return items;
+}
+
+bool parse_rts(const std::string& text) {
+  if (text != "up" && text != "down") {
+    throw UsageError("--rts: expected up or down, got '" + text + "'");
+  }
+  return text == "up";
 }
 
 ExportFormat parse_format(const std::string& text) {
@@ -79,27 +90,41 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string& v) { o.units.site_file = v; }},
     {"--unit",      "NAME",        kCommand, "the site-file unit to command",
      [](HostOptions& o, const std::string& v) { o.units.unit_name = v; }},
-    {"--tcp",       "HOST:PORT",   kRunning, "one unit over Modbus/TCP",
+    {"--tcp",       "HOST:PORT",   kOnABus,  "one unit over Modbus/TCP",
      [](HostOptions& o, const std::string& v) { parse_endpoint(v, "--tcp"); o.units.tcp = v; }},
-    {"--rtu",       "DEVICE",      kRunning, "one unit over Modbus RTU on a serial device",
+    {"--rtu",       "DEVICE",      kOnABus,  "one unit over Modbus RTU on a serial device",
      [](HostOptions& o, const std::string& v) { o.units.rtu = v; }},
     {"--unit-id",   "N",           kRunning, "unit address, 1..247 (default 1)",
      [](HostOptions& o, const std::string& v) { o.units.unit_id = parse_int(v, kMinUnitId, kMaxUnitId, "--unit-id"); }},
     {"--baud",      "N",           kRunning, "serial baud rate (default 9600)",
      [](HostOptions& o, const std::string& v) { o.units.baud = parse_baud(v, "--baud"); }},
+    {"--baud",      "LIST",        kScan,    "baud rates to try, e.g. 9600,19200 (default 1200,2400,4800,9600,19200,38400,57600,115200)",
+     [](HostOptions& o, const std::string& v) { o.scan.bauds = parse_list(v, "--baud", parse_baud); }},
     {"--parity",    "none|even|odd", kRunning, "serial parity (default none)",
      [](HostOptions& o, const std::string& v) { o.units.parity = parse_parity(v, "--parity"); }},
+    {"--parity",    "LIST",        kScan,    "parities to try, e.g. none,even (default none,even,odd)",
+     [](HostOptions& o, const std::string& v) { o.scan.parities = parse_list(v, "--parity", parse_parity); }},
     {"--data-bits", "N",           kRunning, "serial data bits, 5..8 (default 8)",
      [](HostOptions& o, const std::string& v) { o.units.data_bits = parse_int(v, kMinDataBits, kMaxDataBits, "--data-bits"); }},
-    {"--stop-bits", "N",           kRunning, "serial stop bits, 1..2 (default 1)",
+    {"--stop-bits", "N",           kOnABus,  "serial stop bits, 1..2 (default 1)",
      [](HostOptions& o, const std::string& v) { o.units.stop_bits = parse_int(v, kMinStopBits, kMaxStopBits, "--stop-bits"); }},
+    {"--rs485",     nullptr,       kOnABus,  "RS-485: the serial port in RS-485 mode, RTS switching the transceiver to send",
+     [](HostOptions& o, const std::string&) { o.units.rs485 = true; }},
+    {"--rts",       "up|down",     kOnABus,  "with --rs485: RTS high (up, the default) or low while sending",
+     [](HostOptions& o, const std::string& v) { o.units.rts_up = parse_rts(v); }},
+    {"--rts-delay-us", "N",        kOnABus,  "with --rs485: microseconds from RTS to the first byte and after the last (default: one character time)",
+     [](HostOptions& o, const std::string& v) { o.units.rts_delay_us = parse_int(v, 0, kMaxRtsDelayUs, "--rts-delay-us"); }},
+    {"--unit-ids",  "A-B",         kScan,    "unit addresses to probe, 1..247 (default 1-247; 0, the broadcast address, never)",
+     [](HostOptions& o, const std::string& v) { std::tie(o.scan.first_unit_id, o.scan.last_unit_id) = parse_unit_range(v, "--unit-ids"); }},
+    {"--first",     nullptr,       kScan,    "stop at the first unit found",
+     [](HostOptions& o, const std::string&) { o.scan.first = true; }},
     {"--data-id",   "N",           kRunning | kDecode | kReadingHistory, "data id of the unit (default 1)",
      [](HostOptions& o, const std::string& v) { o.units.data_id = parse_data_id(v, "--data-id"); }},
     {"--cycles",    "N",           kRunning, "stop after N cycles (poll default: until interrupted; command: 0)",
      [](HostOptions& o, const std::string& v) { o.cycles = parse_int(v, 0, kMaxCycles, "--cycles"); }},
     {"--interval",  "SECONDS",     kRunning, "from the start of one cycle to the next (default 1)",
      [](HostOptions& o, const std::string& v) { o.interval_seconds = parse_seconds(v, kMaxIntervalSeconds, "--interval"); }},
-    {"--timeout-ms", "N",          kRunning, "response time-out of one exchange (default: follows the serial line, at least 500)",
+    {"--timeout-ms", "N",          kOnABus,  "response time-out of one exchange (default: follows the serial line, at least 500)",
      [](HostOptions& o, const std::string& v) { o.timeout_ms = parse_int(v, 1, kMaxTimeoutMs, "--timeout-ms"); }},
     {"--history",   "FILE",        kRunning | kDecode | kReadingHistory, "SQLite history: stored, and its newest rows reloaded at start",
      [](HostOptions& o, const std::string& v) { o.history = v; }},
@@ -116,7 +141,7 @@ const OptionSpec kOptions[] = {
     {"--bom",       nullptr,       kExport,  "begin with the UTF-8 byte-order mark some spreadsheets need",
      [](HostOptions& o, const std::string&) { o.bom = true; }},
     {"--values",    "KEY,...",     kPlot,    "the values to draw: document paths (室内机组状态/回风温度) or keys unique among them (回风温度)",
-     [](HostOptions& o, const std::string& v) { o.values = split_keys(v); }},
+     [](HostOptions& o, const std::string& v) { o.values = split_list(v, "--values"); }},
     {"--output",    "FILE",        kExport | kPlot, "write to FILE (also -o; export default: standard output)",
      [](HostOptions& o, const std::string& v) { o.output = v; }},
     {"--plugin",    "PATH",        kWithPlugin, "the plug-in to load (default: libvelmocair.so beside the program, in ../plugin or in ../lib/velmocair)",
@@ -127,7 +152,9 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string&) { o.status = true; }},
     {"--view",      nullptr,       kRunning | kDecode, "print the readable view even when not on a terminal",
      [](HostOptions& o, const std::string&) { o.view = true; }},
-    {"--json",      nullptr,       kCommand, "send the command in its JSON form (codes 320, 310)",
+    {"--stats",     nullptr,       kRunning, "at the end, a table of each unit's link statistics",
+     [](HostOptions& o, const std::string&) { o.stats = true; }},
+    {"--json",      nullptr,       kCommand | kScan, "send the command in its JSON form (codes 320, 310)",
      [](HostOptions& o, const std::string&) { o.json = true; }},
     {"--help",      nullptr,       kEvery,   "show this help (also -h)",
      [](HostOptions& o, const std::string&) { o.help = true; }},
@@ -150,6 +177,11 @@ const ModeHelp kHelpInMode[] = {
     {"--status",    kDecode,          "print the exact status text (code 801), the default"},
     {"--view",      kDecode,          "print the readable view instead of the status text"},
     {"--output",    kPlot,            "the chart: FILE.svg or FILE.png (also -o)"},
+    {"--tcp",       kScan,            "probe the unit ids behind a Modbus/TCP endpoint (a gateway)"},
+    {"--rtu",       kScan,            "probe a serial line"},
+    {"--stop-bits", kScan,            "serial stop bits, 1..2, the same for every line setting (default 1)"},
+    {"--timeout-ms", kScan,           "time-out of each read (default: follows the line: the request and reply on the wire, two frame silences and 100 ms turnaround; TCP 500)"},
+    {"--json",      kScan,            "one JSON object per unit found, a line each, instead of the text"},
 };
 
 // The words after "history" and the modes they name.
@@ -182,9 +214,11 @@ std::string long_name(const std::string& word) {
   return word;
 }
 
-const OptionSpec* find_option(const std::string& name) {
+// The option of that name in `mode` (some names mean other things in other
+// modes); null when the mode has none.
+const OptionSpec* find_option(const std::string& name, Mode mode) {
   for (const OptionSpec& option : kOptions) {
-    if (name == option.name) {
+    if (name == option.name && (option.modes & bit(mode)) != 0) {
       return &option;
     }
   }
@@ -211,7 +245,8 @@ void take_positional(HostOptions& options, const std::string& word) {
 
 void check_units(const HostOptions& options) {
   const UnitFlags& units = options.units;
-  const bool serial_flags = units.baud || units.parity || units.data_bits || units.stop_bits;
+  const bool serial_flags = units.baud || units.parity || units.data_bits || units.stop_bits ||
+                            !options.scan.bauds.empty() || !options.scan.parities.empty();
   if (!units.site_file.empty() && (!units.tcp.empty() || !units.rtu.empty())) {
     throw UsageError("--site cannot be combined with --tcp or --rtu");
   }
@@ -229,6 +264,15 @@ void check_units(const HostOptions& options) {
   }
   if (!units.unit_name.empty() && units.site_file.empty()) {
     throw UsageError("--unit needs --site");
+  }
+  if (units.rs485 && units.rtu.empty()) {
+    throw UsageError("--rs485 needs --rtu (in a site file, a transport's \"rs485\" sets it)");
+  }
+  if ((units.rts_up || units.rts_delay_us) && !units.rs485) {
+    throw UsageError("--rts and --rts-delay-us need --rs485");
+  }
+  if (options.mode == Mode::scan && units.tcp.empty() && units.rtu.empty()) {
+    throw UsageError("scan: give --rtu DEVICE or --tcp HOST:PORT");
   }
 }
 
@@ -272,8 +316,10 @@ std::size_t take_mode(const std::vector<std::string>& arguments, HostOptions& op
   if (arguments.empty()) {
     return 0;
   }
-  if (arguments[0] == "command" || arguments[0] == "decode") {
-    options.mode = arguments[0] == "command" ? Mode::command : Mode::decode;
+  if (arguments[0] == "command" || arguments[0] == "decode" || arguments[0] == "scan") {
+    options.mode = arguments[0] == "command"  ? Mode::command
+                   : arguments[0] == "decode" ? Mode::decode
+                                              : Mode::scan;
     return 1;
   }
   if (arguments[0] != "history") {
@@ -310,8 +356,8 @@ HostOptions parse_options(const std::vector<std::string>& arguments) {
       attached = word.substr(equals + 1);
       word.erase(equals);
     }
-    const OptionSpec* option = find_option(word);
-    if (option == nullptr || (option->modes & bit(options.mode)) == 0) {
+    const OptionSpec* option = find_option(word, options.mode);
+    if (option == nullptr) {
       throw UsageError("unknown option " + word + " (see --help)");
     }
     std::string value;
@@ -344,7 +390,8 @@ std::string help_text(Mode mode) {
               "       velmocair-host command start|stop|temperature VALUE|humidity VALUE "
               "[--json] [UNITS] [OPTIONS]\n"
               "       velmocair-host decode FILE | decode --history FILE [--data-id N]\n"
-              "       velmocair-host history export|alarms|plot --history FILE [OPTIONS]\n\n"
+              "       velmocair-host history export|alarms|plot --history FILE [OPTIONS]\n"
+              "       velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
               "Loads the plug-in, polls each unit once per cycle and prints the outcome: a\n"
               "readable view on a terminal, else one summary line per cycle; --status prints\n"
               "the exact status text instead. Without --site, --tcp or --rtu it polls the\n"
@@ -400,6 +447,17 @@ std::string help_text(Mode mode) {
               "the periods in which any alarm point was active shaded; long periods are\n"
               "reduced to the least and greatest value per pixel column.\n";
       break;
+    case Mode::scan:
+      text << "usage: velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
+              "Finds the units on a bus and their line settings: at each line setting it\n"
+              "reads the first block of the poll cycle from each unit address, and walks\n"
+              "the whole poll cycle of an address that answers, to tell a unit of this\n"
+              "type from another Modbus device. It only reads, never at the broadcast\n"
+              "address. It tells silence from bytes that make no valid frame (a device\n"
+              "on other line settings), and prints each unit found, then the site-file\n"
+              "entry and the command line that poll it. On a terminal a progress bar\n"
+              "shows on standard error; SIGINT ends the scan with what it found.\n";
+      break;
   }
   text << "\noptions:\n";
   for (const OptionSpec& option : kOptions) {
@@ -417,6 +475,9 @@ std::string help_text(Mode mode) {
   if ((bit(mode) & (kReadingHistory | kHistoryHelp)) != 0) {
     text << "\nexit status: 0 done; 1 a file could not be read or written, or nothing to\n"
             "plot; 2 bad option, time, key or a file that is not a history.\n";
+  } else if (mode == Mode::scan) {
+    text << "\nexit status: 0 a unit answered; 1 none did, or the port could not be\n"
+            "opened; 2 bad option, or a device that is no serial port.\n";
   } else {
     text << "\nexit status: 0 every cycle completed / command confirmed / record decoded;\n"
             "1 a cycle failed, the command was not confirmed, rows could not be stored, or\n"

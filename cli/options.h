@@ -8,7 +8,7 @@
 namespace velmocair::cli {
 
 // What velmocair-host does; `history` alone only shows its help.
-enum class Mode : unsigned char { poll, command, decode, history, export_rows, alarms, plot };
+enum class Mode : unsigned char { poll, command, decode, history, export_rows, alarms, plot, scan };
 
 // Rows a history command writes out.
 enum class ExportFormat : unsigned char { csv, jsonl };
@@ -26,6 +26,18 @@ struct UnitFlags {
   std::optional<int> stop_bits;
   std::optional<std::uint32_t> data_id;
   std::string unit_name;  // the site-file unit a command goes to
+  bool rs485 = false;     // RS-485 direction control by RTS on --rtu
+  std::optional<bool> rts_up;
+  std::optional<int> rts_delay_us;
+};
+
+// What `scan` probes: line settings (empty: the defaults) and unit addresses.
+struct ScanFlags {
+  std::vector<int> bauds;
+  std::vector<char> parities;
+  int first_unit_id = 1;
+  int last_unit_id = 247;
+  bool first = false;  // stop at the first unit found
 };
 
 struct HostOptions {
@@ -43,10 +55,12 @@ struct HostOptions {
   std::string trace;
   bool status = false;  // print each completed cycle's 801 text
   bool view = false;    // print the readable view even when not on a terminal
+  bool stats = false;   // print each unit's link statistics at the end
   // command
   std::string action;
   std::optional<int> value;
-  bool json = false;
+  bool json = false;  // command: the JSON form; scan: JSON lines
+  ScanFlags scan;
   // decode
   std::string record_file;
   // history export, alarms and plot: the period in the stored time form,

@@ -4,6 +4,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
+#include "cli/link_statistics.h"
 #include "cli/modes.h"
 #include "cli/unit_source.h"
 
@@ -42,7 +43,7 @@ StatusOutput status_output(const HostOptions& options) {
   return options.view || isatty(STDOUT_FILENO) != 0 ? StatusOutput::view : StatusOutput::summary;
 }
 
-void print_until_done(HostRuntime& runtime, EventPrinter& printer) {
+void print_until_done(HostRuntime& runtime, EventPrinter& printer, bool stats) {
   while (!interrupted()) {
     if (std::optional<HostEvent> event =
             runtime.next_event(std::chrono::steady_clock::now() + kWakeInterval)) {
@@ -54,6 +55,13 @@ void print_until_done(HostRuntime& runtime, EventPrinter& printer) {
   printer.print_queued();
   runtime.stop();
   printer.print_queued();
+  if (stats) {
+    std::vector<std::pair<std::string, sitehost::LinkCounters>> units;
+    for (std::size_t unit = 0; unit < runtime.unit_count(); ++unit) {
+      units.emplace_back(runtime.unit(unit).name, runtime.link_counters(unit));
+    }
+    print_out(statistics_table(units));
+  }
 }
 
 int run_poll(const HostOptions& options) {
@@ -64,7 +72,7 @@ int run_poll(const HostOptions& options) {
   runtime.reload_history();
   printer.print_queued();
   runtime.start();
-  print_until_done(runtime, printer);
+  print_until_done(runtime, printer, options.stats);
   return printer.failed_cycles() == 0 && runtime.lost_history_rows() == 0 ? kExitOk : kExitFailed;
 }
 

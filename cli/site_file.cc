@@ -18,7 +18,9 @@ namespace {
 constexpr const char* kSiteKeys[] = {"units", "history"};
 constexpr const char* kHistoryKeys[] = {"keep", "max_size"};
 constexpr const char* kUnitKeys[] = {"name", "data_id", "transport", "setting"};
-constexpr const char* kTransportKeys[] = {"tcp", "rtu", "baud", "parity", "data_bits", "stop_bits"};
+constexpr const char* kTransportKeys[] = {"tcp",       "rtu",       "baud", "parity",
+                                          "data_bits", "stop_bits", "rs485"};
+constexpr const char* kRs485Keys[] = {"rts", "rts_delay_us"};
 // The keys of "setting"/"modbus" the host reads (SPModbus::InitSetting).
 constexpr const char* kModbusKeys[] = {"unit_id", "baud"};
 constexpr std::uint32_t kMaxDataId = 0xFFFFFFFF;
@@ -86,6 +88,29 @@ void check_host_setting(const Json::Value& setting, const std::string& where) {
   }
 }
 
+// {"rts": "up" or "down", "rts_delay_us": N}, both optional.
+sitehost::Rs485 parse_rs485(const Json::Value& rs485, const std::string& where) {
+  if (!rs485.isObject()) {
+    throw UsageError(where + ": must be an object");
+  }
+  reject_unknown_keys(
+      rs485, kRs485Keys, where,
+      "\"rts\" \"up\" or \"down\", \"rts_delay_us\" 0.." + std::to_string(kMaxRtsDelayUs));
+  sitehost::Rs485 settings;
+  settings.enabled = true;
+  if (rs485.isMember("rts")) {
+    const std::string rts = string_member(rs485, "rts", where);
+    if (rts != "up" && rts != "down") {
+      throw UsageError(where + ": \"rts\" must be \"up\" or \"down\"");
+    }
+    settings.rts_up = rts == "up";
+  }
+  if (rs485.isMember("rts_delay_us")) {
+    settings.rts_delay_us = int_member(rs485, "rts_delay_us", 0, kMaxRtsDelayUs, where);
+  }
+  return settings;
+}
+
 sitehost::BusAddress parse_transport(const Json::Value& transport, const std::string& where) {
   if (!transport.isObject()) {
     throw UsageError(where + ": \"transport\" must be an object");
@@ -117,6 +142,9 @@ sitehost::BusAddress parse_transport(const Json::Value& transport, const std::st
   }
   if (transport.isMember("stop_bits")) {
     bus.line.stop_bits = int_member(transport, "stop_bits", kMinStopBits, kMaxStopBits, where);
+  }
+  if (transport.isMember("rs485")) {
+    bus.line.rs485 = parse_rs485(transport["rs485"], where + " rs485");
   }
   return bus;
 }
@@ -193,6 +221,28 @@ SiteFile parse_site_text(const std::string& text, const std::string& origin) {
     units.push_back(std::move(unit));
   }
   return site;
+}
+
+Json::Value transport_json(const sitehost::BusAddress& bus) {
+  Json::Value transport(Json::objectValue);
+  if (bus.kind == sitehost::BusAddress::tcp) {
+    transport["tcp"] = bus.endpoint.host + ":" + std::to_string(bus.endpoint.port);
+    return transport;
+  }
+  const sitehost::SerialLine& line = bus.line;
+  transport["rtu"] = line.device;
+  transport["baud"] = line.baud;
+  transport["parity"] = parity_name(line.parity);
+  transport["data_bits"] = line.data_bits;
+  transport["stop_bits"] = line.stop_bits;
+  if (line.rs485.enabled) {
+    Json::Value& rs485 = transport["rs485"] = Json::Value(Json::objectValue);
+    rs485["rts"] = line.rs485.rts_up ? "up" : "down";
+    if (line.rs485.rts_delay_us) {
+      rs485["rts_delay_us"] = *line.rs485.rts_delay_us;
+    }
+  }
+  return transport;
 }
 
 SiteFile load_site_file(const std::string& path) {

@@ -31,4 +31,8 @@ struct SiteFile {
 SiteFile parse_site_text(const std::string& text, const std::string& origin);
 SiteFile load_site_file(const std::string& path);
 
+// The "transport" object of a site file that names `bus`, with every line
+// setting of a serial line.
+Json::Value transport_json(const sitehost::BusAddress& bus);
+
 }  // namespace velmocair::cli

@@ -115,9 +115,13 @@ std::string update_time(const Json::Value& document) {
 }
 
 std::string readable_view(const std::string& heading, const Json::Value& document,
-                          const std::vector<sitehost::ActiveCheck>& active) {
+                          const std::vector<sitehost::ActiveCheck>& active,
+                          const std::string& link) {
   std::ostringstream out;
   out << "== " << heading << ", " << kUpdateTimeKey << " " << update_time(document) << " ==\n";
+  if (!link.empty()) {
+    out << link << "\n";
+  }
   out << "active alarm points: " << active.size() << "\n";
   std::vector<std::string> points;
   for (const sitehost::ActiveCheck& point : active) {
@@ -133,12 +137,16 @@ std::string readable_view(const std::string& heading, const Json::Value& documen
 }
 
 std::string summary_line(const std::string& heading, const Json::Value& document,
-                         const std::vector<sitehost::ActiveCheck>& active) {
+                         const std::vector<sitehost::ActiveCheck>& active,
+                         const std::string& link) {
   std::ostringstream out;
   out << heading << ": updated " << update_time(document) << ", " << active.size()
       << (active.size() == 1 ? " active alarm point" : " active alarm points");
   for (std::size_t i = 0; i < active.size(); ++i) {
     out << (i == 0 ? ": " : ", ") << point_text(active[i]);
+  }
+  if (!link.empty()) {
+    out << "; " << link;
   }
   out << "\n";
   return out.str();

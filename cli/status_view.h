@@ -22,14 +22,17 @@ std::optional<Json::Value> parse_status_text(const std::string& text);
 // The update time the document carries, or "" without one.
 std::string update_time(const Json::Value& document);
 
-// The view for people: a heading, the active alarm points as "#INDEX TEXT",
-// then per group its values wrapped to the width of a terminal, the alarm
-// flags it sets marked with "!" and a count of the set and clear ones.
+// The view for people: a heading, the line `link` (when not empty), the
+// active alarm points as "#INDEX TEXT", then per group its values wrapped to
+// the width of a terminal, the alarm flags it sets marked with "!" and a
+// count of the set and clear ones.
 std::string readable_view(const std::string& heading, const Json::Value& document,
-                          const std::vector<sitehost::ActiveCheck>& active);
+                          const std::vector<sitehost::ActiveCheck>& active,
+                          const std::string& link);
 
-// One line: the update time and the active alarm points.
+// One line: the update time, the active alarm points and, when not empty,
+// `link` after a semicolon.
 std::string summary_line(const std::string& heading, const Json::Value& document,
-                         const std::vector<sitehost::ActiveCheck>& active);
+                         const std::vector<sitehost::ActiveCheck>& active, const std::string& link);
 
 }  // namespace velmocair::cli

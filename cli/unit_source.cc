@@ -30,6 +30,7 @@ UnitConfig unit_from_flags(const UnitFlags& flags) {
     bus.line.parity = flags.parity.value_or(bus.line.parity);
     bus.line.data_bits = flags.data_bits.value_or(bus.line.data_bits);
     bus.line.stop_bits = flags.stop_bits.value_or(bus.line.stop_bits);
+    bus.line.rs485 = {flags.rs485, flags.rts_up.value_or(true), flags.rts_delay_us};
     unit.name = flags.rtu;
   }
   unit.bus = bus;

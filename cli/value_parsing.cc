@@ -227,6 +227,55 @@ int parse_baud(const std::string& text, const std::string& what) {
   return static_cast<int>(rate);
 }
 
+const char* parity_name(char code) {
+  for (const ParityName& parity : kParities) {
+    if (parity.code == code) {
+      return parity.name;
+    }
+  }
+  return "?";
+}
+
+std::vector<std::string> split_list(const std::string& text, const std::string& what) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    if (comma == start) {
+      throw UsageError(what + ": expected a list such as A,B,C without empty items, got '" + text +
+                       "'");
+    }
+    items.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return items;
+}
+
+std::pair<int, int> parse_unit_range(const std::string& text, const std::string& what) {
+  const std::size_t dash = text.find('-');
+  const std::string first_text = text.substr(0, dash);
+  const std::string last_text = dash == std::string::npos ? first_text : text.substr(dash + 1);
+  if (first_text == "0") {
+    throw UsageError(what + ": 0 is the broadcast address, never probed; give A-B within " +
+                     std::to_string(kMinUnitId) + ".." + std::to_string(kMaxUnitId));
+  }
+  const std::string expected = what + ": expected unit addresses A-B within " +
+                               std::to_string(kMinUnitId) + ".." + std::to_string(kMaxUnitId) +
+                               ", got '" + text + "'";
+  int first = 0;
+  int last = 0;
+  try {
+    first = parse_int(first_text, kMinUnitId, kMaxUnitId, what);
+    last = parse_int(last_text, kMinUnitId, kMaxUnitId, what);
+  } catch (const UsageError&) {
+    throw UsageError(expected);
+  }
+  if (first > last) {
+    throw UsageError(what + ": the range " + text + " runs backwards");
+  }
+  return {first, last};
+}
+
 char parse_parity(const std::string& text, const std::string& what) {
   for (const ParityName& parity : kParities) {
     if (text == parity.name) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/services/bus_address.h"
 
@@ -18,6 +20,12 @@ sitehost::TcpEndpoint parse_endpoint(const std::string& text, const std::string&
 char parse_parity(const std::string& text, const std::string& what);
 // One of kBaudRates.
 int parse_baud(const std::string& text, const std::string& what);
+// The name of a parity code: "none", "even" or "odd".
+const char* parity_name(char code);
+// "A,B,C" into its items, none of them empty.
+std::vector<std::string> split_list(const std::string& text, const std::string& what);
+// Unit addresses "A-B" or "N" within kMinUnitId..kMaxUnitId, first and last.
+std::pair<int, int> parse_unit_range(const std::string& text, const std::string& what);
 
 // A period such as "30d" or "12h": a whole number of s, m, h, d or w, as
 // seconds, from kMinKeepSeconds to kMaxKeepSeconds.
@@ -44,6 +52,7 @@ inline constexpr int kMinDataBits = 5;
 inline constexpr int kMaxDataBits = 8;
 inline constexpr int kMinStopBits = 1;
 inline constexpr int kMaxStopBits = 2;
+inline constexpr int kMaxRtsDelayUs = 1000000;
 inline constexpr std::int64_t kMinKeepSeconds = 60;
 inline constexpr std::int64_t kMaxKeepSeconds = 3650LL * 86400;
 inline constexpr std::int64_t kMinHistoryBytes = 1000000;

@@ -12,6 +12,7 @@ struct ServedRange {
   Area area;
   int first;
   int last;
+  bool other_device;  // another Modbus device answers here too
 };
 
 // One read of the device's poll cycle, as it is put on the wire.
@@ -22,20 +23,23 @@ struct PollRead {
 };
 
 // Addresses the unit serves; a read that leaves them gets exception 02.
+// Another Modbus device on the bus (a sibling model that has only the
+// indoor unit's block) answers some of them: the first seven reads of the
+// poll cycle.
 // clang-format off
-// area             first  last
+// area             first  last  other device
 inline constexpr ServedRange kServedRanges[] = {
-    {Area::coils,     8001, 8075},
-    {Area::coils,     8101, 8152},
-    {Area::coils,     8201, 8264},
-    {Area::coils,     8501, 8564},
-    {Area::registers, 3501, 3514},
-    {Area::registers, 8001, 8038},
-    {Area::registers, 8101, 8110},
-    {Area::registers, 8133, 8142},
-    {Area::registers, 8205, 8206},
-    {Area::registers, 8221, 8222},
-    {Area::registers, 8501, 8514},
+    {Area::coils,     8001, 8075, true},
+    {Area::coils,     8101, 8152, false},
+    {Area::coils,     8201, 8264, false},
+    {Area::coils,     8501, 8564, false},
+    {Area::registers, 3501, 3514, false},
+    {Area::registers, 8001, 8038, true},
+    {Area::registers, 8101, 8110, false},
+    {Area::registers, 8133, 8142, false},
+    {Area::registers, 8205, 8206, false},
+    {Area::registers, 8221, 8222, false},
+    {Area::registers, 8501, 8514, false},
 };
 // clang-format on
 static_assert(std::size(kServedRanges) == 11);
@@ -77,9 +81,12 @@ inline constexpr const PollRead& kCycleStart = kPollReads[0];
 inline constexpr int kWritableRegisters[] = {3501, 3504, 3509};
 static_assert(std::size(kWritableRegisters) == 3);
 
-constexpr bool is_served(Area area, int first, int count) {
+// Whether a unit of this type, or with `other_device` another Modbus
+// device, answers a read of `count` from `first`.
+constexpr bool is_served(Area area, int first, int count, bool other_device = false) {
   for (const ServedRange& range : kServedRanges) {
-    if (range.area == area && first >= range.first && first + count - 1 <= range.last) {
+    if (range.area == area && first >= range.first && first + count - 1 <= range.last &&
+        (range.other_device || !other_device)) {
       return true;
     }
   }
@@ -156,7 +163,18 @@ constexpr bool writable_registers_are_served() {
   return true;
 }
 
+constexpr int reads_another_device_answers() {
+  int answered = 0;
+  for (const PollRead& read : kPollReads) {
+    answered += is_served(read.area, read.first, read.count, true) ? 1 : 0;
+  }
+  return answered;
+}
+
 static_assert(ranges_are_ordered_and_apart(), "served ranges ascend without overlap per area");
+static_assert(reads_another_device_answers() == 7 &&
+                  is_served(kCycleStart.area, kCycleStart.first, kCycleStart.count, true),
+              "another device answers the first seven reads of the poll cycle, and no more");
 static_assert(every_read_is_served(), "the unit answers every read of the poll cycle");
 static_assert(writable_registers_are_served(), "writable registers are readable too");
 static_assert(kCycleStart.area == Area::coils && kCycleStart.first == 8001);

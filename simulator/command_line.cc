@@ -1,9 +1,11 @@
 #include "simulator/command_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 
 namespace velmocair::sim {
@@ -68,16 +70,26 @@ std::pair<long long, long long> span(const std::string& text, long long lowest, 
   return {first, last};
 }
 
-void add_unit_ids(const std::string& list, std::vector<int>& ids) {
+// Adds the unit ids of `list` to `ids`; `taken` are those given elsewhere.
+void add_unit_ids(const std::string& list, std::vector<int>& ids, const std::vector<int>& taken,
+                  const std::string& what) {
   for (const std::string& item : split(list, ',')) {
-    const auto [first, last] = span(item, 1, kMaxUnitId, "--unit-id");
+    const auto [first, last] = span(item, 1, kMaxUnitId, what);
     for (long long id = first; id <= last; ++id) {
-      if (std::find(ids.begin(), ids.end(), id) != ids.end()) {
-        bad("--unit-id: unit " + std::to_string(id) + " is given twice");
+      if (std::find(ids.begin(), ids.end(), id) != ids.end() ||
+          std::find(taken.begin(), taken.end(), id) != taken.end()) {
+        bad(what + ": unit " + std::to_string(id) + " is given twice");
       }
       ids.push_back(static_cast<int>(id));
     }
   }
+}
+
+char parity_code(const std::string& text) {
+  if (text == "none" || text == "even" || text == "odd") {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  }
+  bad("--parity: \"" + text + "\" is none of none, even and odd");
 }
 
 void set_endpoint(const std::string& text, ServerOptions& options) {
@@ -168,6 +180,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   CommandLine line;
   ServerOptions& options = line.options;
   std::vector<int> unit_ids;
+  std::optional<int> baud;
+  std::optional<char> parity;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string option = arguments[i];
     std::string value;
@@ -204,7 +218,16 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       no_value();
       options.rtu_pty = true;
     } else if (option == "--unit-id") {
-      add_unit_ids(take_value(), unit_ids);
+      add_unit_ids(take_value(), unit_ids, options.other_device_ids, "--unit-id");
+    } else if (option == "--other-device") {
+      add_unit_ids(take_value(), options.other_device_ids, unit_ids, "--other-device");
+    } else if (option == "--baud") {
+      baud = static_cast<int>(whole_number(take_value(), 1, kMaxBaud, "--baud"));
+      if (!is_line_rate(*baud)) {
+        bad("--baud: " + value + " is no rate a serial line is set to");
+      }
+    } else if (option == "--parity") {
+      parity = parity_code(take_value());
     } else if (option == "--scenario") {
       options.scenario_path = take_value();
       if (options.scenario_path.empty()) {
@@ -233,6 +256,17 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
   if (!unit_ids.empty()) {
     options.unit_ids = unit_ids;
   }
+  if (std::find(options.unit_ids.begin(), options.unit_ids.end(), 1) != options.unit_ids.end() &&
+      std::find(options.other_device_ids.begin(), options.other_device_ids.end(), 1) !=
+          options.other_device_ids.end()) {
+    bad("--other-device: unit 1 is served as a unit of this type (give --unit-id)");
+  }
+  if (parity && !baud) {
+    bad("--parity needs --baud: the units' line settings");
+  }
+  if (baud) {
+    options.line = LineFormat{*baud, parity.value_or('N')};
+  }
   for (const FaultRule& rule : options.faults.rules) {
     if (rule.unit_id != 0 && std::find(options.unit_ids.begin(), options.unit_ids.end(),
                                        rule.unit_id) == options.unit_ids.end()) {
@@ -258,6 +292,14 @@ HOST:PORT" or "listening rtu /dev/pts/N", and serves until SIGINT or SIGTERM.
   --rtu                 serve Modbus RTU on a new pseudo-terminal
   --unit-id LIST        unit addresses to serve, e.g. 1 or 1,3 or 1-8
                         (repeatable; default 1); others get no reply
+  --other-device LIST   unit addresses served as another Modbus device: it
+                        answers the first seven reads of the poll cycle and
+                        refuses the rest, and every write, with exception 02
+  --baud N              RTU: the units' own line rate, 8 data bits, 1 stop
+                        bit; a master on the pseudo-terminal at other
+                        settings is heard, and hears the replies, as over a
+                        real line (default: any settings are the units')
+  --parity P            with --baud: none (default), even or odd
   --scenario FILE       JSON scenario: values per unit and changes by cycle
   --fault RULE          inject a fault (repeatable; the first that strikes
                         a request applies). RULE is

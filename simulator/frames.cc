@@ -1,5 +1,6 @@
 #include "simulator/frames.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "simulator/pacing.h"
@@ -64,7 +65,14 @@ int sibling_function(int function) {
 
 int word_at(const std::uint8_t* bytes) { return (bytes[0] << kByteBits) | bytes[1]; }
 
+constexpr int kWriteFunctions[] = {0x05, 0x06, 0x0F, 0x10, 0x16, 0x17};
+
 }  // namespace
+
+bool is_write(int function) {
+  return std::find(std::begin(kWriteFunctions), std::end(kWriteFunctions), function) !=
+         std::end(kWriteFunctions);
+}
 
 Request decode_request(Transport transport, const std::uint8_t* adu, int length) {
   const int header = transport == Transport::tcp ? kTcpHeaderLength : kRtuHeaderLength;

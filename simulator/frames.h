@@ -32,6 +32,10 @@ struct Request {
   int rtu_length = 0;  // size of the request as an RTU frame
 };
 
+// Whether a function writes: single and multiple coils and registers, a
+// mask write, a read/write of registers.
+bool is_write(int function);
+
 // Reads the request of a whole ADU as the transport frames it.
 Request decode_request(Transport transport, const std::uint8_t* adu, int length);
 

@@ -97,8 +97,12 @@ class Outbox {
 // The request bytes of the line as they arrive, split into frames.
 class RtuLine {
  public:
-  RtuLine(int fd, const ServeContext& context)
-      : fd_(fd), context_(context), pace_(context.options.pace_baud), outbox_(fd, pace_) {}
+  RtuLine(const Pty& pty, const ServeContext& context)
+      : fd_(pty.master.get()),
+        settings_fd_(pty.slave.get()),
+        context_(context),
+        pace_(context.options.pace_baud),
+        outbox_(fd_, pace_) {}
 
   void serve() {
     while (true) {
@@ -140,11 +144,15 @@ class RtuLine {
       return false;
     }
     const Clock::time_point arrival = Clock::now();
+    std::size_t heard = static_cast<std::size_t>(got);
+    if (!hear(heard)) {
+      return true;
+    }
     if (filled_ == 0) {
       early_ = pace_.early(arrival);
       outbox_.cut_short();
     }
-    filled_ += static_cast<int>(got);
+    filled_ += static_cast<int>(heard);
     last_received_ = arrival;
     while (filled_ > 0) {
       const int length = rtu_request_length(buffer_, filled_);
@@ -165,6 +173,24 @@ class RtuLine {
     return true;
   }
 
+  // With the units' own line settings, replaces the `got` bytes that arrived
+  // by what the units' receivers make of them at the master's settings;
+  // false when they hear nothing.
+  bool hear(std::size_t& got) {
+    const std::optional<LineFormat>& unit_line = context_.options.line;
+    if (!unit_line) {
+      return true;
+    }
+    master_line_ = terminal_format(settings_fd_);
+    std::uint8_t* const arrived = buffer_ + filled_;
+    const std::vector<std::uint8_t> heard = master_line_
+                                                ? resample(arrived, got, *master_line_, *unit_line)
+                                                : std::vector<std::uint8_t>{};
+    got = std::min(heard.size(), sizeof buffer_ - static_cast<std::size_t>(filled_));
+    std::copy(heard.begin(), heard.begin() + static_cast<long>(got), arrived);
+    return got > 0;
+  }
+
   void answer(int length, Clock::time_point arrival) {
     if (early_ && flag_early_request(buffer_[0], context_)) {
       pace_.reply_start(arrival, length);  // the request still took the line
@@ -172,13 +198,20 @@ class RtuLine {
     }
     ReplyPlan plan = plan_reply(Transport::rtu, buffer_, length, context_);
     const Clock::time_point start = pace_.reply_start(arrival, plan.request_bytes) + plan.delay;
+    if (context_.options.line) {
+      plan.frame = master_line_ ? resample(plan.frame.data(), plan.frame.size(),
+                                           *context_.options.line, *master_line_)
+                                : std::vector<std::uint8_t>{};
+    }
     if (!plan.frame.empty()) {
       outbox_.add(plan.unit_id, start, std::move(plan.frame));
     }
   }
 
   const int fd_;
+  const int settings_fd_;  // the slave side, whose settings the master set
   const ServeContext& context_;
+  std::optional<LineFormat> master_line_;  // the master's settings when its last bytes came
   LinePace pace_;
   Outbox outbox_;
   std::uint8_t buffer_[kMaxAduLength];
@@ -189,8 +222,6 @@ class RtuLine {
 
 }  // namespace
 
-void serve_rtu(const FileDescriptor& master, const ServeContext& context) {
-  RtuLine(master.get(), context).serve();
-}
+void serve_rtu(const Pty& pty, const ServeContext& context) { RtuLine(pty, context).serve(); }
 
 }  // namespace velmocair::sim

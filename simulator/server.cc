@@ -34,15 +34,20 @@ const ServerOptions& checked(const ServerOptions& options) {
   if (options.unit_ids.empty()) {
     throw std::runtime_error("no unit id to serve");
   }
-  for (std::size_t i = 0; i < options.unit_ids.size(); ++i) {
-    const int id = options.unit_ids[i];
+  std::vector<int> ids = options.unit_ids;
+  ids.insert(ids.end(), options.other_device_ids.begin(), options.other_device_ids.end());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const int id = ids[i];
     if (id < 1 || id > kMaxUnitId) {
       throw std::runtime_error("unit id " + std::to_string(id) + " is outside 1..247");
     }
-    if (std::count(options.unit_ids.begin(), options.unit_ids.begin() + static_cast<long>(i), id) !=
-        0) {
+    if (std::count(ids.begin(), ids.begin() + static_cast<long>(i), id) != 0) {
       throw std::runtime_error("unit id " + std::to_string(id) + " is given twice");
     }
+  }
+  if (options.line && !is_line_rate(options.line->baud)) {
+    throw std::runtime_error("line rate " + std::to_string(options.line->baud) +
+                             " is no rate a serial line is set to");
   }
   if (options.pace_baud < 0) {
     throw std::runtime_error("pace baud must not be negative");
@@ -84,7 +89,10 @@ struct Server::Impl {
       const auto setup = setups.find(id);
       units.emplace(id,
                     std::make_unique<Unit>(id, setup == setups.end() ? UnitSetup{} : setup->second,
-                                           options.mark_generations, options.faults.seed));
+                                           options.mark_generations, options.faults.seed, false));
+    }
+    for (const int id : options.other_device_ids) {
+      units.emplace(id, std::make_unique<Unit>(id, UnitSetup{}, false, options.faults.seed, true));
     }
     if (options.tcp_port >= 0) {
       listener = listen_tcp(options.tcp_host, options.tcp_port);
@@ -160,7 +168,7 @@ void Server::start() {
     impl_->acceptor = std::thread([impl = impl_.get()] { impl->accept_connections(); });
   }
   if (impl_->pty.master) {
-    impl_->rtu = std::thread([impl = impl_.get()] { serve_rtu(impl->pty.master, impl->context); });
+    impl_->rtu = std::thread([impl = impl_.get()] { serve_rtu(impl->pty, impl->context); });
   }
 }
 
@@ -185,6 +193,8 @@ void Server::stop() {
 }
 
 std::uint64_t Server::requests() const { return impl_->counters.requests.load(); }
+
+std::uint64_t Server::writes() const { return impl_->counters.writes.load(); }
 
 std::uint64_t Server::early_requests() const { return impl_->counters.early_requests.load(); }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "simulator/faults.h"
+#include "simulator/line_format.h"
 
 namespace velmocair::sim {
 
@@ -15,7 +16,11 @@ struct ServerOptions {
   int tcp_port = -1;                // -1: no TCP endpoint; 0: any free port
   bool rtu_pty = false;             // serve Modbus RTU on a new pseudo-terminal
   std::vector<int> unit_ids = {1};  // unit addresses served; others get no reply
-  std::string scenario_path;        // JSON scenario; empty: built-in defaults
+  // Unit addresses served as another Modbus device: it answers the first
+  // seven reads of the poll cycle and refuses the rest, and every write,
+  // with exception 02.
+  std::vector<int> other_device_ids;
+  std::string scenario_path;  // JSON scenario; empty: built-in defaults
   FaultOptions faults;
   // Every cycle start raises the unit's generation, and the first register of
   // each register block of the poll cycle (8001, 8101, 8133, 8501, 8509,
@@ -29,6 +34,11 @@ struct ServerOptions {
   bool strict_silence = false;  // with pace_baud, on RTU: such a request goes unanswered
   std::function<void(const std::string&)> on_early_request;  // called on a serving thread
   int idle_close_ms = 0;  // >0: a TCP connection idle this long is closed
+  // RTU: the units' own line settings. A master whose settings on the
+  // pseudo-terminal differ is heard, and hears the replies, as over a real
+  // line (line_format.h): its requests and the replies are resampled from
+  // the sender's format to the receiver's. None: any settings are the units'.
+  std::optional<LineFormat> line;
 };
 
 // A simulated air-conditioning unit (one or more unit addresses) serving
@@ -51,6 +61,7 @@ class Server {
 
   // Observation, safe from any thread while serving.
   std::uint64_t requests() const;              // requests received for served units
+  std::uint64_t writes() const;                // write requests received, to any address
   std::uint64_t faults(FaultKind kind) const;  // faults of this kind carried out
   // RTU requests that came before the line had been silent for a frame silence.
   std::uint64_t early_requests() const;

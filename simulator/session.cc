@@ -49,6 +49,9 @@ ReplyPlan plan_reply(Transport transport, const std::uint8_t* adu, int length,
   ReplyPlan plan;
   plan.unit_id = request.unit_id;
   plan.request_bytes = request.rtu_length;
+  if (is_write(request.function)) {
+    context.counters.writes.fetch_add(1);
+  }
   const auto found = context.units.find(request.unit_id);
   if (found == context.units.end()) {
     return plan;
@@ -56,7 +59,7 @@ ReplyPlan plan_reply(Transport transport, const std::uint8_t* adu, int length,
   Unit& unit = *found->second;
   context.counters.requests.fetch_add(1);
   const FaultRule* const fault = unit.admit(request, context.plan);
-  int exception = exception_for(request);
+  int exception = exception_for(request, unit.other_device());
   if (fault != nullptr) {
     context.counters.faults[static_cast<std::size_t>(fault->kind)].fetch_add(1);
     switch (fault->kind) {

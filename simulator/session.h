@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "simulator/endpoints.h"
 #include "simulator/fault_plan.h"
 #include "simulator/frames.h"
 #include "simulator/io.h"
@@ -21,6 +22,7 @@ struct Counters {
   std::atomic<std::uint64_t> requests{0};
   std::array<std::atomic<std::uint64_t>, kFaultKinds> faults{};
   std::atomic<std::uint64_t> early_requests{0};
+  std::atomic<std::uint64_t> writes{0};
 };
 
 // Everything a serving thread shares with the others.
@@ -56,9 +58,11 @@ bool flag_early_request(int unit_id, const ServeContext& context);
 // drops it, it stays idle past the idle close, or the stop is raised.
 void serve_tcp(const FileDescriptor& connection, const ServeContext& context);
 
-// Serves RTU frames on a pseudo-terminal master until the stop is raised.
-// Units answer independently: a late reply holds back its own unit's next
-// replies, not the other units'. Frames never overlap on the line.
-void serve_rtu(const FileDescriptor& master, const ServeContext& context);
+// Serves RTU frames on a pseudo-terminal's master side until the stop is
+// raised. Units answer independently: a late reply holds back its own
+// unit's next replies, not the other units'. Frames never overlap on the
+// line. With the units' own line settings, the master's are read from the
+// slave side.
+void serve_rtu(const Pty& pty, const ServeContext& context);
 
 }  // namespace velmocair::sim

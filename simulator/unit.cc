@@ -41,29 +41,34 @@ std::uint8_t low_byte(int value) { return static_cast<std::uint8_t>(value & 0xFF
 
 }  // namespace
 
-int exception_for(const Request& request) {
+int exception_for(const Request& request, bool other_device) {
   switch (request.function) {
     case kReadCoils:
       if (request.quantity < 1 || request.quantity > MODBUS_MAX_READ_BITS) {
         return kIllegalDataValue;
       }
-      return is_served(Area::coils, request.address, request.quantity) ? 0 : kIllegalDataAddress;
+      return is_served(Area::coils, request.address, request.quantity, other_device)
+                 ? 0
+                 : kIllegalDataAddress;
     case kReadRegisters:
       if (request.quantity < 1 || request.quantity > MODBUS_MAX_READ_REGISTERS) {
         return kIllegalDataValue;
       }
-      return is_served(Area::registers, request.address, request.quantity) ? 0
-                                                                           : kIllegalDataAddress;
+      return is_served(Area::registers, request.address, request.quantity, other_device)
+                 ? 0
+                 : kIllegalDataAddress;
     case kWriteRegister:
-      return is_writable(request.address) ? 0 : kIllegalDataAddress;
+      return is_writable(request.address) && !other_device ? 0 : kIllegalDataAddress;
     default:
       return kIllegalFunction;
   }
 }
 
-Unit::Unit(int id, const UnitSetup& setup, bool mark_generations, std::uint64_t seed)
+Unit::Unit(int id, const UnitSetup& setup, bool mark_generations, std::uint64_t seed,
+           bool other_device)
     : id_(id),
       mark_generations_(mark_generations),
+      other_device_(other_device),
       timeline_(setup.timeline),
       image_(modbus_mapping_new_start_address(kCoilBase, kCoilSpan, 0, 0, kRegisterBase,
                                               kRegisterSpan, 0, 0)),
@@ -90,8 +95,9 @@ const FaultRule* Unit::admit(const Request& request, const FaultPlan& plan) {
   if (request.function == kReadCoils && request.address == kCycleStart.first) {
     start_cycle();
   }
-  const RequestTraits traits{id_, kind_of(request), cycle_,
-                             request.function == kWriteRegister && exception_for(request) == 0};
+  const RequestTraits traits{
+      id_, kind_of(request), cycle_,
+      request.function == kWriteRegister && exception_for(request, other_device_) == 0};
   return plan.pick(traits, random_);
 }
 

@@ -44,14 +44,17 @@ struct UnitSetup {
 
 // The exception code the unit answers `request` with, or 0 for a normal reply.
 // Only reads of coils and holding registers and single-register writes are
-// supported.
-int exception_for(const Request& request);
+// supported; `other_device` answers only its reads (address_map.h) and
+// refuses every write.
+int exception_for(const Request& request, bool other_device);
 
 // The data of one unit address and its cycle count. Every member function
 // locks, so sessions on several threads may share a unit.
 class Unit {
  public:
-  Unit(int id, const UnitSetup& setup, bool mark_generations, std::uint64_t seed);
+  // `other_device`: the address behaves as another Modbus device.
+  Unit(int id, const UnitSetup& setup, bool mark_generations, std::uint64_t seed,
+       bool other_device);
   ~Unit();
   Unit(const Unit&) = delete;
   Unit& operator=(const Unit&) = delete;
@@ -64,6 +67,7 @@ class Unit {
   std::vector<std::uint8_t> reply_pdu(const Request& request);
 
   int cycles() const;
+  bool other_device() const { return other_device_; }
   // Current image of served addresses; throws std::out_of_range otherwise.
   std::vector<std::uint8_t> coils(int first, int count) const;
   std::vector<std::uint16_t> registers(int first, int count) const;
@@ -77,6 +81,7 @@ class Unit {
 
   const int id_;
   const bool mark_generations_;
+  const bool other_device_;
   const std::vector<TimelineEvent> timeline_;
   mutable std::mutex mutex_;
   modbus_mapping_t* image_;

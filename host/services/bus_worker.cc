@@ -105,8 +105,9 @@ void BusWorker::poll_unit(std::size_t unit, int round) {
   if (end == PollEnd::interrupted) {
     failure = "the device ended its cycle without completing it";
   }
-  link_->count_cycle(end == PollEnd::completed);
-  on_cycle_({unit, round, end == PollEnd::completed, failure});
+  const int unit_id = units_[unit].device->unit_id();
+  link_->count_cycle(unit_id, end == PollEnd::completed);
+  on_cycle_({unit, round, end == PollEnd::completed, failure, link_->counters(unit_id)});
 }
 
 BusWorker::PollEnd BusWorker::poll_once(BusUnit& unit, std::string& failure) {
@@ -157,7 +158,7 @@ LinkResult BusWorker::carry_out(BusUnit& unit) {
     return result;
   }
   if (decoded.status == ReplyDecode::malformed) {
-    link_->resynchronise();
+    link_->refuse_reply(device.unit_id());
   }
   return LinkResult::failure(
       decoded.status == ReplyDecode::exception ? LinkResult::exception : LinkResult::broken_frame,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/SPModbus.h"
+#include "host/services/link_counters.h"
 #include "host/services/link_result.h"
 #include "host/services/modbus_link.h"
 #include "host/services/unit_controller.h"
@@ -32,6 +33,7 @@ struct CycleReport {
   int round;         // 1 for the first round
   bool completed;
   std::string failure;  // why it did not complete
+  LinkCounters link;    // the unit's counts once the cycle ended
 };
 
 struct BusSchedule {

@@ -43,11 +43,21 @@ std::chrono::nanoseconds drain_silence(const SerialLine& line) {
   return frame_silence(line) + kTurnaroundAllowance;
 }
 
+std::chrono::milliseconds exchange_allowance(const SerialLine& line, std::size_t exchange_bytes) {
+  // Up to 19200 baud the frames and their silences are counted in half
+  // characters together and rounded once, so that an allowance of a whole
+  // number of milliseconds is not rounded up to the next.
+  const std::int64_t frame_half_characters = 2 * static_cast<std::int64_t>(exchange_bytes);
+  const std::chrono::nanoseconds on_the_wire =
+      line.baud > kFixedSilenceAbove
+          ? wire_time(line, exchange_bytes) + 2 * kFixedSilence
+          : half_characters(line, frame_half_characters + 2 * kSilenceHalfCharacters);
+  return std::chrono::ceil<std::chrono::milliseconds>(on_the_wire + kTurnaroundAllowance);
+}
+
 std::chrono::milliseconds default_response_timeout(const SerialLine& line,
                                                    std::size_t exchange_bytes) {
-  const std::chrono::nanoseconds needed =
-      wire_time(line, exchange_bytes) + 2 * frame_silence(line) + kTurnaroundAllowance;
-  return std::max(kMinResponseTimeout, std::chrono::ceil<std::chrono::milliseconds>(needed));
+  return std::max(kMinResponseTimeout, exchange_allowance(line, exchange_bytes));
 }
 
 }  // namespace sitehost

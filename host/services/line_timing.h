@@ -28,10 +28,13 @@ std::chrono::nanoseconds frame_silence(const SerialLine& line);
 // before the next request: a frame silence plus the turnaround allowance.
 std::chrono::nanoseconds drain_silence(const SerialLine& line);
 
-// The response time-out when none is given: a request and its reply of
-// `exchange_bytes` in all on the wire, the two frame silences and the
-// turnaround allowance, rounded up to whole milliseconds, and at least
-// kMinResponseTimeout.
+// The time an exchange of `exchange_bytes` (request and reply) needs from
+// the start of sending: both frames on the wire, the two frame silences and
+// the turnaround allowance, rounded up to whole milliseconds.
+std::chrono::milliseconds exchange_allowance(const SerialLine& line, std::size_t exchange_bytes);
+
+// The response time-out when none is given: the exchange allowance of
+// `exchange_bytes`, and at least kMinResponseTimeout.
 std::chrono::milliseconds default_response_timeout(const SerialLine& line,
                                                    std::size_t exchange_bytes);
 

@@ -14,6 +14,8 @@ struct LinkResult {
     exception,     // the unit answered with an exception code
     link_down,     // the bus could not be opened, or the connection was lost
     in_use,        // the serial device is held by another process
+    not_serial,    // the device is no serial port
+    mode_refused,  // the serial port cannot be put in RS-485 mode
   };
 
   Status status = ok;

@@ -88,18 +88,31 @@ LinkResult ModbusLink::open() {
   if (context_ != nullptr) {
     return LinkResult::success();
   }
+  LinkResult opened = connect();
+  if (opened.is_ok()) {
+    backoff_.succeeded();
+    opened_before_ = true;
+  }
+  return opened;
+}
+
+LinkResult ModbusLink::open_bus(LinkCounters& counted) {
+  if (context_ != nullptr) {
+    return LinkResult::success();
+  }
   const LineClock::time_point now = LineClock::now();
   if (backoff_.waiting(now)) {
+    ++counted.open_failures;
     return last_open_failure_;
   }
   LinkResult opened = connect();
   if (opened.is_ok()) {
     backoff_.succeeded();
-    counters_.reconnects += opened_before_ ? 1 : 0;
+    counted.reconnects += opened_before_ ? 1 : 0;
     opened_before_ = true;
     return opened;
   }
-  ++counters_.open_failures;
+  ++counted.open_failures;
   last_open_failure_ = opened;
   // The back-off is told once, with the first failure of a series; a device
   // held by another process is told as such.
@@ -115,11 +128,14 @@ LinkResult ModbusLink::connect() {
   if (serial()) {
     const SerialLine& line = address_.line;
     std::string why;
-    const SerialPortLock::Outcome taken = port_lock_.take(line.device, why);
+    const SerialPortLock::Outcome taken =
+        port_lock_.held() ? SerialPortLock::Outcome::taken : port_lock_.take(line.device, why);
     if (taken != SerialPortLock::Outcome::taken) {
-      return LinkResult::failure(
-          taken == SerialPortLock::Outcome::in_use ? LinkResult::in_use : LinkResult::link_down,
-          "cannot open " + name + ": " + why);
+      return LinkResult::failure(taken == SerialPortLock::Outcome::in_use ? LinkResult::in_use
+                                 : taken == SerialPortLock::Outcome::not_serial
+                                     ? LinkResult::not_serial
+                                     : LinkResult::link_down,
+                                 "cannot open " + name + ": " + why);
     }
     context_ =
         modbus_new_rtu(line.device.c_str(), line.baud, line.parity, line.data_bits, line.stop_bits);
@@ -154,11 +170,34 @@ LinkResult ModbusLink::connect() {
   if (serial()) {
     set_terminal_exclusive(modbus_get_socket(context_), true);
     line_busy_until_ = LineClock::now();
+    if (address_.line.rs485.enabled) {
+      return set_rs485();
+    }
   }
   return LinkResult::success();
 }
 
-void ModbusLink::disconnect() {
+LinkResult ModbusLink::set_rs485() {
+  const Rs485& rs485 = address_.line.rs485;
+  const bool set =
+      modbus_rtu_set_serial_mode(context_, MODBUS_RTU_RS485) == 0 &&
+      modbus_rtu_set_rts(context_, rs485.rts_up ? MODBUS_RTU_RTS_UP : MODBUS_RTU_RTS_DOWN) == 0 &&
+      (!rs485.rts_delay_us || modbus_rtu_set_rts_delay(context_, *rs485.rts_delay_us) == 0);
+  if (set) {
+    return LinkResult::success();
+  }
+  const int error = errno;
+  disconnect();
+  // Drivers without RS-485 support refuse its ioctl in one of these ways.
+  const bool unsupported = error == ENOTTY || error == ENOSYS || error == EINVAL;
+  return LinkResult::failure(
+      LinkResult::mode_refused,
+      "cannot put " + address_.name() + " in RS-485 mode: " +
+          (unsupported ? "its driver has no RS-485 mode (" + std::string(std::strerror(error)) + ")"
+                       : std::string(std::strerror(error))));
+}
+
+void ModbusLink::close_bus() {
   if (context_ != nullptr) {
     if (serial() && modbus_get_socket(context_) >= 0) {
       set_terminal_exclusive(modbus_get_socket(context_), false);
@@ -167,7 +206,17 @@ void ModbusLink::disconnect() {
     modbus_free(context_);
     context_ = nullptr;
   }
+}
+
+void ModbusLink::disconnect() {
+  close_bus();
   port_lock_.release();
+}
+
+void ModbusLink::change_line(const SerialLine& line) {
+  close_bus();
+  address_.line = line;
+  longest_exchange_ = 0;
 }
 
 std::chrono::milliseconds ModbusLink::response_timeout(const RawRequest& raw,
@@ -189,21 +238,27 @@ LinkResult ModbusLink::exchange(int unit_id, const ModbusRequest& request,
   if (!raw.error.empty()) {
     return LinkResult::failure(LinkResult::broken_frame, raw.error);
   }
+  LinkCounters& counted = counters_[unit_id];
+  ++counted.exchanges;
+  counting_ = &counted;
   const std::chrono::milliseconds timeout = response_timeout(raw, request);
   // A request whose TCP connection the peer had closed goes out once more:
   // the unit never answered it, and reads and single-register writes may be
   // repeated.
+  LinkResult result;
   for (int sending = 1;; ++sending) {
-    if (LinkResult opened = open(); !opened.is_ok()) {
-      return opened;
+    if (result = open_bus(counted); !result.is_ok()) {
+      break;
     }
     bool peer_closed = false;
-    LinkResult result = send_and_receive(unit_id, raw, timeout, pdu, peer_closed);
+    result = send_and_receive(unit_id, raw, timeout, pdu, peer_closed);
     if (!peer_closed || sending == 2) {
-      return result;
+      break;
     }
-    ++counters_.resends;
+    ++counted.resends;
   }
+  counting_ = &outside_exchanges_;
+  return result;
 }
 
 LinkResult ModbusLink::send_and_receive(int unit_id, const RawRequest& raw,
@@ -218,12 +273,13 @@ LinkResult ModbusLink::send_and_receive(int unit_id, const RawRequest& raw,
   if (modbus_send_raw_request(context_, raw.bytes.data(), static_cast<int>(raw.bytes.size())) < 0) {
     const int error = errno;
     disconnect();
+    ++counting_->connection_losses;
     peer_closed = !serial() && (error == EPIPE || error == ECONNRESET);
     return LinkResult::failure(LinkResult::link_down,
                                peer_closed ? "connection closed by the peer"
                                            : "cannot send: " + std::string(std::strerror(error)));
   }
-  ++counters_.requests;
+  ++counting_->requests;
   if (serial()) {
     line_busy_until_ = sent + wire_time(address_.line, raw.bytes.size() + kRtuCrcLength);
   }
@@ -246,14 +302,17 @@ LinkResult ModbusLink::receive(int unit_id, const RawRequest& raw, LineClock::ti
       case FrameRead::frame:
         break;
       case FrameRead::silence:
-        ++counters_.timeouts;
-        resynchronise();
+        ++counting_->timeouts;
+        if (!serial() || timing_.drain_after_silence) {
+          resynchronise();
+        }
         return set_aside.noted(LinkResult::failure(
             LinkResult::no_reply, "no reply within " + milliseconds_text(timeout)));
       case FrameRead::broken:
         return set_aside.noted(refuse_frame(read.why));
       case FrameRead::closed:
         disconnect();
+        ++counting_->connection_losses;
         peer_closed = !serial() && read.bytes.empty();
         return LinkResult::failure(LinkResult::link_down,
                                    serial() ? "connection lost: the line hung up"
@@ -262,6 +321,7 @@ LinkResult ModbusLink::receive(int unit_id, const RawRequest& raw, LineClock::ti
                                        : "connection closed by the peer during the reply");
       case FrameRead::failed:
         disconnect();
+        ++counting_->connection_losses;
         return LinkResult::failure(LinkResult::link_down, "connection lost: " + read.why);
     }
     // An RTU frame is judged whole before its address is: a frame from
@@ -272,22 +332,21 @@ LinkResult ModbusLink::receive(int unit_id, const RawRequest& raw, LineClock::ti
       return set_aside.noted(refuse_frame(frame.error));
     }
     if (sender != unit_id) {
-      ++counters_.other_unit_frames;
+      ++counting_->other_unit_frames;
       ++set_aside.frames;
       set_aside.other_unit = sender;
       continue;
     }
     if (serial() && !answers(frame.pdu[0], raw.bytes[1])) {
-      ++counters_.stray_frames;
+      ++counting_->stray_frames;
       ++set_aside.frames;
       continue;
     }
-    ++counters_.replies;
-    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(read.last_byte - sent);
-    counters_.response_time_total += took;
-    counters_.response_time_max = std::max(counters_.response_time_max, took);
+    ++counting_->replies;
+    counting_->response_times.record(
+        std::chrono::duration_cast<std::chrono::microseconds>(read.last_byte - sent));
     if ((frame.pdu[0] & kExceptionFlag) != 0 && frame.length == kExceptionPduLength) {
-      ++counters_.exceptions[frame.pdu[1]];
+      ++counting_->exceptions[frame.pdu[1]];
     }
     pdu.assign(frame.pdu, frame.pdu + frame.length);
     return set_aside.noted(LinkResult::success());
@@ -295,9 +354,18 @@ LinkResult ModbusLink::receive(int unit_id, const RawRequest& raw, LineClock::ti
 }
 
 LinkResult ModbusLink::refuse_frame(const std::string& why) {
-  ++counters_.broken_frames;
+  ++counting_->broken_frames;
   resynchronise();
   return LinkResult::failure(LinkResult::broken_frame, why);
+}
+
+void ModbusLink::refuse_reply(int unit_id) {
+  LinkCounters& counted = counters_[unit_id];
+  counted.replies -= counted.replies > 0 ? 1 : 0;
+  ++counted.broken_frames;
+  counting_ = &counted;
+  resynchronise();
+  counting_ = &outside_exchanges_;
 }
 
 void ModbusLink::resynchronise() {
@@ -315,15 +383,22 @@ bool ModbusLink::quiet_line(LineClock::time_point since, LineClock::duration sil
       wire_time(address_.line, kTalkingFrames * MODBUS_RTU_MAX_ADU_LENGTH);
   const Quiet quiet =
       wait_for_silence(modbus_get_socket(context_), since, silence, from + silence + talking);
-  counters_.stale_bytes += quiet.discarded;
+  counting_->stale_bytes += quiet.discarded;
   if (quiet.discarded > 0) {
     line_busy_until_ = std::max(line_busy_until_, quiet.last_byte);
   }
   return quiet.silent;
 }
 
-void ModbusLink::count_cycle(bool completed) {
-  ++(completed ? counters_.cycles_completed : counters_.cycles_failed);
+void ModbusLink::count_cycle(int unit_id, bool completed) {
+  LinkCounters& counted = counters_[unit_id];
+  ++(completed ? counted.cycles_completed : counted.cycles_failed);
+}
+
+const LinkCounters& ModbusLink::counters(int unit_id) const {
+  static const LinkCounters kNone;
+  const auto found = counters_.find(unit_id);
+  return found != counters_.end() ? found->second : kNone;
 }
 
 }  // namespace sitehost

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct LinkTiming {
   // of the longest request and reply the bus has carried), on TCP it is
   // kMinResponseTimeout.
   std::optional<std::chrono::milliseconds> response_timeout;
+  // Serial: after a time-out in which not a byte came, drain the line for the
+  // drain silence (true), or keep only the frame silence before the next
+  // request (false), for a time-out that already holds the unit's
+  // turnaround; a reply later than that is then set aside as another unit's.
+  bool drain_after_silence = true;
 };
 
 // The Modbus master of one bus. libmodbus opens the bus and puts each raw
@@ -47,6 +53,8 @@ struct LinkTiming {
 //
 // A failed attempt to open the bus makes the next ones back off
 // (connect_backoff.h); meanwhile exchanges fail at once with its reason.
+//
+// What the master meets is counted per unit address (link_counters.h).
 class ModbusLink {
  public:
   ModbusLink(BusAddress address, LinkTiming timing);
@@ -58,26 +66,44 @@ class ModbusLink {
   // (function code onwards), an exception reply's included.
   LinkResult exchange(int unit_id, const ModbusRequest& request, std::vector<unsigned char>& pdu);
 
-  // Makes sure no part of a late or broken reply is left for the next
-  // request: drops a TCP connection, drains a serial line. Done after every
-  // failed exchange, and by the caller when a reply that framed well does not
-  // answer the request.
-  void resynchronise();
+  // The caller found that the reply of the last exchange with `unit_id`,
+  // though it framed well, does not answer the request: it counts as a
+  // broken frame, not a reply, and no part of it is left for the next request
+  // (a TCP connection is dropped, a serial line drained).
+  void refuse_reply(int unit_id);
 
   // Opens the bus unless it is open; a serial device is then held by this
-  // process until the link goes or loses it.
+  // process until the link goes or loses it. An attempt outside the
+  // exchanges: it neither waits for the back-off nor starts it, so that the
+  // first exchange that finds the bus closed tries again at once.
   LinkResult open();
   // When the bus may next be opened after a failed attempt; the clock's epoch
   // when nothing holds an attempt back.
   LineClock::time_point next_open() const { return backoff_.next_attempt(); }
 
-  void count_cycle(bool completed);
-  const LinkCounters& counters() const { return counters_; }
+  // Takes other timing for the exchanges that follow.
+  void set_timing(const LinkTiming& timing) { timing_ = timing; }
+  // Serial: other line settings for the exchanges that follow. The device
+  // stays held; the line opens with them at the next exchange.
+  void change_line(const SerialLine& line);
+
+  void count_cycle(int unit_id, bool completed);
+  // The counts of one unit address (all zero before its first exchange).
+  const LinkCounters& counters(int unit_id) const;
   const BusAddress& address() const { return address_; }
 
  private:
+  // Opens the bus for an exchange counted in `counted`, within the back-off.
+  LinkResult open_bus(LinkCounters& counted);
   LinkResult connect();
+  LinkResult set_rs485();
+  // Closes the bus; a serial device stays held.
+  void close_bus();
+  // Closes the bus and lets a serial device go.
   void disconnect();
+  // Makes sure no part of a late or broken reply is left for the next
+  // request: drops a TCP connection, drains a serial line.
+  void resynchronise();
   bool serial() const { return address_.kind == BusAddress::rtu; }
   Framing framing() const { return serial() ? Framing::rtu : Framing::tcp; }
   std::chrono::milliseconds response_timeout(const RawRequest& raw, const ModbusRequest& request);
@@ -102,7 +128,10 @@ class ModbusLink {
   bool opened_before_ = false;
   LineClock::time_point line_busy_until_;  // serial: the end of the last byte on the line known
   std::size_t longest_exchange_ = 0;       // serial: bytes of the longest request and reply
-  LinkCounters counters_;
+  std::map<int, LinkCounters> counters_;   // by unit address
+  // The counters of the exchange in progress; outside one, a count of its own.
+  LinkCounters* counting_ = &outside_exchanges_;
+  LinkCounters outside_exchanges_;
 };
 
 }  // namespace sitehost

@@ -64,6 +64,11 @@ SerialPortLock::Outcome SerialPortLock::take(const std::string& device, std::str
   release();
   // A terminal another process made exclusive refuses the open with EBUSY.
   fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ >= 0 && ::isatty(fd_) == 0) {
+    release();
+    why = "not a serial port";
+    return Outcome::not_serial;
+  }
   const int error = fd_ < 0 ? errno : ::flock(fd_, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
   if (error == 0) {
     return Outcome::taken;

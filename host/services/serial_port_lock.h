@@ -16,11 +16,12 @@ class SerialPortLock {
   SerialPortLock(const SerialPortLock&) = delete;
   SerialPortLock& operator=(const SerialPortLock&) = delete;
 
-  enum class Outcome : unsigned char { taken, in_use, failed };
-  // Takes the device; on in_use or failed `why` says why ("in use by process
-  // 1234 (velmocair-host)", or the system's reason).
+  enum class Outcome : unsigned char { taken, in_use, not_serial, failed };
+  // Takes the device; otherwise `why` says why ("in use by process 1234
+  // (velmocair-host)", "not a serial port", or the system's reason).
   Outcome take(const std::string& device, std::string& why);
   void release();
+  bool held() const { return fd_ >= 0; }
 
  private:
   int fd_ = -1;

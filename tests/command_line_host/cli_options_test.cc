@@ -65,6 +65,22 @@ TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
       {{"history", "export", "--from", "2024-02-30"}, "--from: expected a local time"},
       {{"history", "alarms", "--format", "csv"},      "unknown option --format"},
       {{"history", "export", "--tcp", "a:1"},         "unknown option --tcp"},
+      {{"--rtu", "/dev/null", "--cycles", "1"},       "cannot open rtu /dev/null: not a serial port"},
+      {{"--tcp", "a:1", "--rs485"},                   "--rs485 needs --rtu"},
+      {{"--rtu", "/dev/ttyS0", "--rts", "down"},      "--rts and --rts-delay-us need --rs485"},
+      {{"--rtu", "/dev/ttyS0", "--rs485", "--rts", "high"}, "--rts: expected up or down"},
+      {{"--rtu", "/dev/ttyS0", "--rs485", "--rts-delay-us", "-5"}, "--rts-delay-us: expected a whole number 0..1000000"},
+      {{"scan"},                                      "scan: give --rtu DEVICE or --tcp HOST:PORT"},
+      {{"scan", "--rtu", "/dev/ttyS0", "--baud", "9600,12345"}, "--baud: expected a baud rate the serial line can be set to"},
+      {{"scan", "--rtu", "/dev/ttyS0", "--baud", "9600,"},      "--baud: expected a list such as A,B,C without empty items"},
+      {{"scan", "--rtu", "/dev/ttyS0", "--baud", "9600,9600"},  "--baud: '9600' given twice"},
+      {{"scan", "--rtu", "/dev/ttyS0", "--parity", "none,mark"}, "--parity: expected none, even or odd, got 'mark'"},
+      {{"scan", "--tcp", "a:1", "--baud", "9600"},    "need --rtu"},
+      {{"scan", "--tcp", "a:1", "--unit-ids", "300-1"}, "--unit-ids: expected unit addresses A-B within 1..247, got '300-1'"},
+      {{"scan", "--tcp", "a:1", "--unit-ids", "9-3"}, "--unit-ids: the range 9-3 runs backwards"},
+      {{"scan", "--tcp", "a:1", "--unit-ids", "0-5"}, "--unit-ids: 0 is the broadcast address, never probed"},
+      {{"scan", "--tcp", "a:1", "--cycles", "2"},     "unknown option --cycles"},
+      {{"scan", "--rtu", "/dev/null"},                "cannot open rtu /dev/null: not a serial port"},
   };
   // clang-format on
   ScratchFolder folder;
@@ -183,7 +199,8 @@ TEST(HostCommandLine, ShowsHelpForEveryMode) {
       {{"history", "export", "--help"}, {"--format csv|jsonl", "--bom", "--from TIME", "RFC 4180", "the rows of this unit"},                 {"--values"}},
       {{"history", "alarms", "-h"},     {"--from TIME", "--to TIME", "alarm events"},                                                         {"--format", "--output"}},
       {{"history", "plot", "--help"},   {"--values KEY,...", "FILE.svg or FILE.png", "gnuplot"},                                              {"--bom"}},
-      {{"--help"},            {"--history-keep DURATION", "--history-max-size SIZE"},                                                        {}},
+      {{"--help"},            {"--history-keep DURATION", "--history-max-size SIZE", "--stats", "--rs485", "scan --rtu DEVICE"},            {}},
+      {{"scan", "--help"},    {"scan --rtu DEVICE | --tcp HOST:PORT", "--baud LIST", "--parity LIST", "--unit-ids A-B", "--first", "--json", "broadcast", "exit status: 0 a unit answered"}, {"--cycles", "--baud N", "--stats"}},
   };
   // clang-format on
   ScratchFolder folder;

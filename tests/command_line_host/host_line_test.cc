@@ -27,12 +27,6 @@ constexpr milliseconds kStartLimit{60000};
 constexpr milliseconds kPollEvery{20};
 constexpr milliseconds kStopGrace{10000};
 
-std::vector<std::string> joined(std::vector<std::string> first,
-                                const std::vector<std::string>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
 sim::FaultRule fault(sim::FaultKind kind, const std::function<void(sim::FaultRule&)>& set = {}) {
   sim::FaultRule rule;
   rule.kind = kind;

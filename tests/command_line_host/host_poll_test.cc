@@ -63,12 +63,6 @@ Json::Value distinctive_scenario() {
   return scenario;
 }
 
-std::vector<std::string> joined(std::vector<std::string> first,
-                                const std::vector<std::string>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
 class HostPoll : public ::testing::TestWithParam<Transport> {
  protected:
   sim::ServerOptions options_with_scenario(const Json::Value& scenario) {

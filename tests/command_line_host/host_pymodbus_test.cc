@@ -9,10 +9,6 @@
 namespace velmocair::testing {
 namespace {
 
-constexpr std::chrono::seconds kStartLimit{60};
-constexpr std::chrono::seconds kStopGrace{10};
-constexpr const char* kListening = "listening tcp ";
-
 // The values pymodbus_unit.py serves.
 int coil_value(int address) { return (address * 7) % 5 < 2 ? 1 : 0; }
 int register_value(int address) { return (address * 37 + 11) & 0xFFFF; }
@@ -35,12 +31,9 @@ std::vector<unsigned char> expected_body() {
 
 TEST(HostWithPymodbus, ReadsAndWritesTheAddressesAnIndependentUnitServes) {
   ScratchFolder folder;
-  ChildProcess unit({"/usr/bin/python3", VELMOCAIR_PYMODBUS_UNIT}, folder.path("unit.out"),
-                    folder.path("unit.err"), Runs::on_machine);
-  const std::string listening =
-      wait_for_line(unit, folder.path("unit.out"), kListening, kStartLimit);
-  ASSERT_FALSE(listening.empty()) << read_file(folder.path("unit.err"));
-  const std::string endpoint = listening.substr(std::string(kListening).size());
+  const PymodbusUnit unit(folder);
+  ASSERT_FALSE(unit.endpoint().empty()) << unit.errors();
+  const std::string& endpoint = unit.endpoint();
 
   const std::string trace_path = folder.path("trace.jsonl");
   const HostRun poll =
@@ -63,8 +56,6 @@ TEST(HostWithPymodbus, ReadsAndWritesTheAddressesAnIndependentUnitServes) {
             std::vector<std::string>{"command temperature 22: confirmed"});
   ASSERT_EQ(command.status_documents().size(), 1u);
   EXPECT_EQ(command.status_documents()[0]["参数设定"]["回风温度设定值"].asDouble(), 22.0);
-
-  unit.terminate(kStopGrace);
 }
 
 }  // namespace

@@ -183,6 +183,32 @@ int closed_tcp_port() {
   return ntohs(address.sin_port);
 }
 
+PymodbusUnit::PymodbusUnit(const ScratchFolder& folder)
+    : folder_(folder),
+      process_({"/usr/bin/python3", VELMOCAIR_PYMODBUS_UNIT}, folder.path("pymodbus.out"),
+               folder.path("pymodbus.err"), Runs::on_machine) {
+  constexpr const char* kListening = "listening tcp ";
+  constexpr std::chrono::seconds kStartLimit{60};
+  const std::string listening =
+      wait_for_line(process_, folder.path("pymodbus.out"), kListening, kStartLimit);
+  if (!listening.empty()) {
+    endpoint_ = listening.substr(std::string(kListening).size());
+  }
+}
+
+PymodbusUnit::~PymodbusUnit() {
+  constexpr std::chrono::seconds kStopGrace{10};
+  process_.terminate(kStopGrace);
+}
+
+std::string PymodbusUnit::errors() const { return read_file(folder_.path("pymodbus.err")); }
+
+std::vector<std::string> joined(std::vector<std::string> first,
+                                const std::vector<std::string>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
 std::string write_scenario(const ScratchFolder& folder, const Json::Value& scenario) {
   const std::string path = folder.path("scenario.json");
   write_file(path, Json::writeString(Json::StreamWriterBuilder(), scenario));

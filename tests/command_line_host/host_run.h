@@ -75,4 +75,28 @@ int closed_tcp_port();
 // A scenario file for the simulator.
 std::string write_scenario(const ScratchFolder& folder, const Json::Value& scenario);
 
+// pymodbus_unit.py, a unit served by pymodbus (an implementation independent
+// of ours) at unit address 1 on a free loopback port, for as long as the
+// object lives.
+class PymodbusUnit {
+ public:
+  explicit PymodbusUnit(const ScratchFolder& folder);
+  ~PymodbusUnit();
+  PymodbusUnit(const PymodbusUnit&) = delete;
+  PymodbusUnit& operator=(const PymodbusUnit&) = delete;
+  // HOST:PORT; empty when it did not start.
+  const std::string& endpoint() const { return endpoint_; }
+  // What it said on standard error, for failure messages.
+  std::string errors() const;
+
+ private:
+  const ScratchFolder& folder_;
+  ChildProcess process_;
+  std::string endpoint_;
+};
+
+// Appends `second` to `first`.
+std::vector<std::string> joined(std::vector<std::string> first,
+                                const std::vector<std::string>& second);
+
 }  // namespace velmocair::testing

@@ -67,6 +67,34 @@ TEST(SiteFile, PassesTheSettingToTheDeviceAsItStands) {
   EXPECT_EQ(units[0].setting, expected);
 }
 
+// What the scan prints as a site-file entry is read back as the bus it found.
+TEST(SiteFile, ATransportWrittenOutReadsBackAsTheSameBus) {
+  sitehost::BusAddress tcp;
+  tcp.endpoint = {"gateway.local", 5020};
+  sitehost::BusAddress rtu;
+  rtu.kind = sitehost::BusAddress::rtu;
+  rtu.line = {"/dev/ttyS1", 19200, 'E', 7, 2, {}};
+  sitehost::BusAddress rs485 = rtu;
+  rs485.line.rs485 = {true, true, std::nullopt};
+  sitehost::BusAddress rts_low = rtu;
+  rts_low.line.rs485 = {true, false, 350};
+  for (const sitehost::BusAddress& bus : {tcp, rtu, rs485, rts_low}) {
+    Json::Value site(Json::objectValue);
+    Json::Value& unit = site["units"][0];
+    unit["name"] = "a";
+    unit["data_id"] = 1;
+    unit["transport"] = transport_json(bus);
+    const std::string text = site.toStyledString();
+    const sitehost::BusAddress read = *parse_site_text(text, "site.json").units.at(0).bus;
+    EXPECT_EQ(read.kind, bus.kind) << text;
+    EXPECT_EQ(read.name(), bus.name()) << text;
+    if (bus.kind == sitehost::BusAddress::rtu) {
+      EXPECT_EQ(read.line.settings(), bus.line.settings()) << text;
+      EXPECT_TRUE(read.line.rs485 == bus.line.rs485) << text;
+    }
+  }
+}
+
 struct BadSiteText {
   const char* text;
   const char* says;
@@ -104,6 +132,11 @@ TEST(SiteFile, RefusesMistakesNamingThePlace) {
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "stop_bits": 3}}]})", "\"stop_bits\" must be a whole number 1..2"},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "speed": 9600}}]})", "transport: unknown key \"speed\""},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "setting": 5}]})", "\"setting\" must be an object"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "rs485": true}}]})", "unit 1 (a) rs485: must be an object"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "rs485": {"rts": "high"}}}]})", "rs485: \"rts\" must be \"up\" or \"down\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "rs485": {"delay": 5}}}]})", "rs485: unknown key \"delay\" (allowed: \"rts\""},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "rs485": {"rts_delay_us": -1}}}]})", "rs485: \"rts_delay_us\" must be a whole number 0..1000000"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"tcp": "h:1", "rs485": {}}}]})", "need an \"rtu\" transport"},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}, "mode": 1}]})",   "unknown key \"mode\""},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "baud": 12345}}]})", "unit 1 (a): \"baud\" must be a baud rate the serial line can be set to (110, 300,"},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d", "baud": 2000000}}]})", "\"baud\" must be a baud rate"},

@@ -44,13 +44,13 @@ TEST(StatusView, SummarisesTheActiveAlarmPoints) {
   const Json::Value document = *parse_status_text(kDocument);
   EXPECT_EQ(update_time(document), "2024-5-6 7:8:9");
   for (const SummaryCase& test : cases) {
-    EXPECT_EQ(summary_line("cycle 2 unit a", document, test.active), test.line) << test.name;
+    EXPECT_EQ(summary_line("cycle 2 unit a", document, test.active, ""), test.line) << test.name;
   }
 }
 
 TEST(StatusView, ListsTheActiveAlarmPointsAndShowsTheGroupsFlags) {
   const std::string view =
-      readable_view("cycle 1 unit a", *parse_status_text(kDocument), kActivePoints);
+      readable_view("cycle 1 unit a", *parse_status_text(kDocument), kActivePoints, "");
   for (const char* expected :
        {"== cycle 1 unit a, 更新时间 2024-5-6 7:8:9 ==\nactive alarm points: 2\n"
         "  #6 烟雾报警  #138 与室内机通讯故障\n",
@@ -60,7 +60,7 @@ TEST(StatusView, ListsTheActiveAlarmPointsAndShowsTheGroupsFlags) {
   }
   EXPECT_EQ(view.find("泵柜相序保护"), std::string::npos) << "clear flags are only counted";
   EXPECT_EQ(view.find("AlertArray"), std::string::npos);
-  EXPECT_NE(readable_view("unit", *parse_status_text(kDocument), {})
+  EXPECT_NE(readable_view("unit", *parse_status_text(kDocument), {}, "")
                 .find("==\nactive alarm points: 0\n参数设定\n"),
             std::string::npos);
 }
@@ -70,7 +70,7 @@ TEST(StatusView, WrapsLongGroupsToTheViewWidth) {
   for (int i = 0; i < 40; ++i) {
     document["组"]["名称" + std::to_string(i)] = "开启";
   }
-  const std::string view = readable_view("unit", document, {});
+  const std::string view = readable_view("unit", document, {}, "");
   std::size_t lines = 0;
   for (std::size_t start = 0, end; (end = view.find('\n', start)) != std::string::npos;
        start = end + 1, ++lines) {

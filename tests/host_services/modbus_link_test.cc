@@ -116,8 +116,8 @@ TEST_P(ModbusLinkTest, PassesAnExceptionReplyOn) {
   serve({rule});
   ASSERT_TRUE(exchange(kRegisters3501).is_ok());
   EXPECT_EQ(pdu_, (Bytes{0x83, 0x02}));
-  EXPECT_EQ(link_->counters().exceptions, (std::map<unsigned, std::uint64_t>{
-                                              {2, 1}
+  EXPECT_EQ(link_->counters(1).exceptions, (std::map<unsigned, std::uint64_t>{
+                                               {2, 1}
   }));
 }
 
@@ -128,8 +128,11 @@ TEST_P(ModbusLinkTest, ReportsAnUnansweredUnitAsNoReply) {
   EXPECT_EQ(result.text, "no reply within 200 ms");
   EXPECT_EQ(result.other_unit, 0) << "silence";
   EXPECT_TRUE(exchange(kCoils8001, 1).is_ok()) << "the bus serves the next unit";
-  EXPECT_EQ(link_->counters().timeouts, 1u);
-  EXPECT_EQ(link_->counters().replies, 1u);
+  // Counted per unit address.
+  EXPECT_EQ(link_->counters(2).timeouts, 1u);
+  EXPECT_EQ(link_->counters(2).replies, 0u);
+  EXPECT_EQ(link_->counters(1).timeouts, 0u);
+  EXPECT_EQ(link_->counters(1).replies, 1u);
 }
 
 TEST_P(ModbusLinkTest, NeverTakesALateReplyForTheNextRequest) {
@@ -184,9 +187,9 @@ TEST(ModbusLinkTcp, SendsOnceMoreWhenThePeerClosedAndReconnectsAfter) {
   EXPECT_EQ(dropped.status, LinkResult::link_down);
   EXPECT_EQ(dropped.text, "connection closed by the peer");
   EXPECT_EQ(server.faults(sim::FaultKind::drop_connection), 2u) << "sent once more, never again";
-  EXPECT_EQ(link.counters().resends, 1u);
+  EXPECT_EQ(link.counters(1).resends, 1u);
   EXPECT_TRUE(link.exchange(1, kCoils8001, pdu).is_ok());
-  EXPECT_EQ(link.counters().reconnects, 2u);
+  EXPECT_EQ(link.counters(1).reconnects, 2u);
 }
 
 TEST(ModbusLinkTcp, ReportsAnEndpointNobodyListensOnAsLinkDown) {

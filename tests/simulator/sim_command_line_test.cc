@@ -29,6 +29,11 @@ TEST(SimCommandLine, OptionsSetTheServerOptions) {
       {{"--seed", "42"},                   [](const CommandLine& l) { return l.options.faults.seed == 42; }},
       {{"--mark-generations"},             [](const CommandLine& l) { return l.options.mark_generations; }},
       {{"--pace-baud", "9600"},            [](const CommandLine& l) { return l.options.pace_baud == 9600; }},
+      {{"--rtu", "--baud", "19200"},       [](const CommandLine& l) { return l.options.line == LineFormat{19200, 'N', 8, 1}; }},
+      {{"--baud=1200", "--parity", "odd"}, [](const CommandLine& l) { return l.options.line == LineFormat{1200, 'O', 8, 1}; }},
+      {{"--unit-id", "2", "--other-device", "4-5"},
+                                           [](const CommandLine& l) { return l.options.unit_ids == std::vector<int>{2} &&
+                                                                             l.options.other_device_ids == std::vector<int>{4, 5}; }},
       {{"--help"},                         [](const CommandLine& l) { return l.help; }},
       {{"--fault", "no-reply"},            [](const CommandLine& l) { const FaultRule& r = l.options.faults.rules.at(0);
                                                                       return r.kind == FaultKind::no_reply && r.probability == 1.0 && r.unit_id == 0; }},
@@ -81,6 +86,11 @@ TEST(SimCommandLine, BadOptionsAreRefusedWithAReason) {
       {{"--fault", "drop,request=reads"},  "request must be any, coils, registers or write"},
       {{"--fault", "drop,speed=3"},        "unknown setting \"speed=3\""},
       {{"--fault", "drop,unit=2"},         "unit 2 is not served"},
+      {{"--baud", "12345"},                "12345 is no rate a serial line is set to"},
+      {{"--parity", "even"},               "--parity needs --baud"},
+      {{"--baud", "9600", "--parity", "mark"}, "none of none, even and odd"},
+      {{"--unit-id", "2", "--other-device", "2"}, "--other-device: unit 2 is given twice"},
+      {{"--other-device", "1"},            "served as a unit of this type"},
   };
   // clang-format on
   for (std::size_t i = 0; i < std::size(rows); ++i) {
