@@ -161,7 +161,7 @@ FrameRead read_rtu_frame(int fd, LineClock::time_point first_byte, LineClock::du
     if (length == 0) {
       char code[sizeof "0x00"];
       std::snprintf(code, sizeof code, "0x%02X", read.bytes[1]);
-      return refuse(std::move(read), std::string("no reply has function code ") + code);
+      return refuse(std::move(read), std::string("a reply with unknown function code ") + code);
     }
     if (length == read.bytes.size()) {
       return finish(std::move(read), step);
