@@ -306,7 +306,8 @@ HOST:PORT" or "listening rtu /dev/pts/N", and serves until SIGINT or SIGTERM.
                           KIND[=ARG][,rate=P][,cycles=A-B][,unit=N][,request=R]
                         KIND: no-reply, delay=MS, exception=CODE, wrong-echo,
                           broken-frame, drop, trailing=HEX (bytes after
-                          the reply, e.g. trailing=ff)
+                          the reply, e.g. trailing=ff), cut (half the
+                          reply; TCP: then the connection closes)
                         rate: probability per request, 0..1 (default 1)
                         cycles: only while the unit is in cycles A..B
                         unit: only this unit address

@@ -25,6 +25,7 @@ constexpr FaultName kFaultNames[] = {
     {FaultKind::broken_frame,    "broken-frame"},
     {FaultKind::drop_connection, "drop"},
     {FaultKind::trailing_bytes,  "trailing"},
+    {FaultKind::cut_reply,       "cut"},
 };
 
 // kind                         name

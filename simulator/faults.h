@@ -16,8 +16,9 @@ enum class FaultKind : unsigned char {
   broken_frame,     // RTU: bad CRC; TCP: reply under a wrong function code
   drop_connection,  // TCP: the connection is closed instead of a reply; RTU: as no_reply
   trailing_bytes,   // the reply is followed at once by trailing_bytes, as some line drivers do
+  cut_reply,        // only the first half of the reply is sent; TCP: then the connection closes
 };
-inline constexpr int kFaultKinds = 7;
+inline constexpr int kFaultKinds = 8;
 inline constexpr std::size_t kMaxTrailingBytes = 16;
 
 enum class RequestKind : unsigned char { any, read_coils, read_registers, write_register };

@@ -95,6 +95,10 @@ ReplyPlan plan_reply(Transport transport, const std::uint8_t* adu, int length,
   } else if (kind == FaultKind::trailing_bytes) {
     plan.frame.insert(plan.frame.end(), fault->trailing_bytes.begin(), fault->trailing_bytes.end());
     plan.wire_bytes += fault->trailing_bytes.size();
+  } else if (kind == FaultKind::cut_reply) {
+    plan.frame.resize(plan.frame.size() / 2);
+    plan.wire_bytes /= 2;
+    plan.close = transport == Transport::tcp;
   }
   return plan;
 }
@@ -131,8 +135,10 @@ void serve_tcp(const FileDescriptor& connection, const ServeContext& context) {
     const Clock::time_point arrival = Clock::now();
     const ReplyPlan plan = plan_reply(Transport::tcp, adu, length, context);
     const Clock::time_point start = pace.reply_start(arrival, plan.request_bytes) + plan.delay;
-    if (plan.close ||
-        (!plan.frame.empty() && !send_frame(connection.get(), plan, start, pace, context.stop))) {
+    if (!plan.frame.empty() && !send_frame(connection.get(), plan, start, pace, context.stop)) {
+      return;
+    }
+    if (plan.close) {
       return;
     }
   }

@@ -36,7 +36,7 @@ struct ServeContext {
 
 // What a unit does with one request.
 struct ReplyPlan {
-  bool close = false;               // TCP: close the connection instead of replying
+  bool close = false;               // TCP: close the connection after the frame, if any
   std::vector<std::uint8_t> frame;  // the reply frame and any trailing bytes; empty: none
   std::chrono::milliseconds delay{0};
   int unit_id = 0;

@@ -143,6 +143,36 @@ TEST_F(HostLine, SendsAgainOnANewConnectionWhenTheGatewayClosedAnIdleOne) {
   EXPECT_EQ(run.status_documents().size(), 3u);
 }
 
+// A gateway that closes the connection as it receives a write: closed before
+// any byte of the reply, the write is sent once more on a new connection;
+// closed part-way through the reply, it is not, since the unit has begun to
+// answer it.
+TEST_F(HostLine, SendsAgainOnlyARequestWhoseReplyHadNotBegun) {
+  struct Row {
+    sim::FaultKind fault;
+    std::uint64_t writes;
+    const char* says;
+  };
+  const Row rows[] = {
+      {sim::FaultKind::drop_connection, 2, "no reply: connection closed by the peer"                 },
+      {sim::FaultKind::cut_reply,       1, "no reply: connection closed by the peer during the reply"},
+  };
+  for (const Row& row : rows) {
+    sim::ServerOptions options;
+    options.faults.rules = {
+        fault(row.fault, [](sim::FaultRule& r) { r.request = sim::RequestKind::write_register; })};
+    SimulatedBus bus(Transport::tcp, options);
+    const HostRun run = run_host(
+        folder_,
+        joined({"command", "temperature", "22", "--timeout-ms", "300"}, bus.host_options()));
+    EXPECT_EQ(run.status, 1) << run.transcript();
+    EXPECT_EQ(run.out_starting("command "),
+              std::vector<std::string>{std::string("command temperature 22: ") + row.says})
+        << run.transcript();
+    EXPECT_EQ(bus.server().writes(), row.writes) << sim::fault_name(row.fault);
+  }
+}
+
 // A poller holds the serial line: a command from a second host, and another
 // program that honours the advisory lock (pyserial's exclusive mode, under
 // pymodbus's serial client), see it taken; the poller's cycles go on
