@@ -53,6 +53,20 @@ constexpr std::int64_t poll_cycle_bytes() {
 
 inline constexpr int kPollCycleFrames = 2 * static_cast<int>(std::size(kPollReads));
 
+// Time from the first byte of a cycle's first request to the last byte of its
+// last reply: each frame's characters, timed frame by frame as LinePace
+// paces them, and the silences between the frames, one fewer than the
+// frames. A run of cycles adds the silence before each next cycle's first
+// request, which wire_nanoseconds counts.
+constexpr std::int64_t poll_cycle_span_nanoseconds(int baud) {
+  std::int64_t span = 0;
+  for (const PollRead& read : kPollReads) {
+    span += character_nanoseconds(rtu_length(kReadRequestPduLength), baud) +
+            character_nanoseconds(rtu_length(read_reply_pdu_length(read.area, read.count)), baud);
+  }
+  return span + std::int64_t{kPollCycleFrames - 1} * silence_nanoseconds(baud);
+}
+
 static_assert(poll_cycle_bytes() == 470, "a poll cycle is 470 bytes on the wire");
 static_assert(wire_nanoseconds(kPollCycleFrames, poll_cycle_bytes(), 9600) / 1'000'000 == 635,
               "a poll cycle takes 635 ms at 9600 baud");

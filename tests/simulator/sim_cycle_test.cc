@@ -174,8 +174,8 @@ TEST_P(SimCycle, PacingHoldsACycleToAtLeastItsWireTime) {
   Server server(options);
   server.start();
   Master master(GetParam(), server, 1);
-  const auto floor =
-      std::chrono::nanoseconds(wire_nanoseconds(kPollCycleFrames, poll_cycle_bytes(), kBaud));
+  // One cycle on its own: its 40 frames are separated by 39 silences.
+  const auto floor = std::chrono::nanoseconds(poll_cycle_span_nanoseconds(kBaud));
   const auto begin = std::chrono::steady_clock::now();
   ASSERT_EQ(master.poll_cycle().completed, 20);
   EXPECT_GE(std::chrono::steady_clock::now() - begin, floor) << "a lower bound, not a speed";
