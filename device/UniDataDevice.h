@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 
+#include "device/host_framework.h"
 #include "device/record_access.h"
 #include "device/saturating_int.h"
-#include "host/ttime.h"
 
 // A device whose whole state is one fixed record of type Data, filled by a
 // poll cycle of Base's Modbus exchange and handed to the host under

@@ -3,8 +3,8 @@
 #include "commands/control_commands.h"
 #include "device/UniDataDevice.h"
 #include "device/Velmocair_Data_t.h"
+#include "device/host_framework.h"
 #include "device/poll_cycle_table.h"
-#include "host/SPModbus.h"
 
 // Publication id under which a completed record is handed to the host.
 inline constexpr int kVelmocairPublicationId = 5156;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/Provider.h"
+#include "device/host_framework.h"
 
 // Makes one Velmocair device per configured unit. Devices do not depend on
 // the provider and outlive it.
