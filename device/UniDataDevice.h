@@ -13,6 +13,7 @@
 #include <string>
 
 #include "device/host_framework.h"
+#include "device/host_result.h"
 #include "device/record_access.h"
 #include "device/saturating_int.h"
 
@@ -24,6 +25,8 @@ template <class Data, class Base, int PublicationId>
 class UniDataDevice : public Base {
  public:
   static constexpr unsigned kRecordSize = sizeof(Data);
+  // InitSetting's result type, as the host framework declares it.
+  using SettingResult = velmocair::host_result<&Base::InitSetting>;
 
   UniDataDevice() {
     status_doc = Json::Value();
@@ -34,7 +37,7 @@ class UniDataDevice : public Base {
   using Base::LoadFromCache;
   bool LoadFromCache(const unsigned char* data, int length) override;
   void RoundDone() override;
-  int InitSetting(const Json::Value& setting) override;
+  SettingResult InitSetting(const Json::Value& setting) override;
 
   // Local time at one-second resolution; tests replace it to freeze time.
   // The second clock reads time_t, which a 32-bit build must take 64 bits
@@ -124,7 +127,8 @@ void UniDataDevice<Data, Base, PublicationId>::RoundDone() {
 }
 
 template <class Data, class Base, int PublicationId>
-int UniDataDevice<Data, Base, PublicationId>::InitSetting(const Json::Value& setting) {
+auto UniDataDevice<Data, Base, PublicationId>::InitSetting(const Json::Value& setting)
+    -> SettingResult {
   store_data_id();
   // Const access: a missing member is read as null, never inserted. A
   // configuration, "appSetting" or "b_mode" of the wrong kind leaves mode as

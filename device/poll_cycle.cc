@@ -12,14 +12,14 @@ using velmocair::kLastPollStep;
 using velmocair::PollStep;
 using velmocair::ReadKind;
 
-int Velmocair::RefreshStatus() {
+Velmocair::RefreshResult Velmocair::RefreshStatus() {
   ORBSPDevice::RefreshStatus();
   step = kFirstPollStep.step;
   request(kFirstPollStep.request);
   return 1;
 }
 
-int Velmocair::process_payload(tab_type /*table*/, unsigned /*count*/) {
+Velmocair::PayloadResult Velmocair::process_payload(tab_type /*table*/, unsigned /*count*/) {
   if (velmocair::is_write_acknowledgement_step(step)) {
     return AcknowledgeWrite();
   }
