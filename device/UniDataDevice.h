@@ -11,6 +11,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "device/host_framework.h"
 #include "device/host_result.h"
@@ -86,9 +87,12 @@ void UniDataDevice<Data, Base, PublicationId>::RoundDone() {
 
   this->data_ready = true;
   this->last_round_time = local_clock();
-  const ttime_t stamp = get_ttime(this->last_round_time);
-  static_assert(sizeof record.time_stamp == std::tuple_size_v<ttime_t>);
-  std::memcpy(&record.time_stamp, stamp.data(), stamp.size());
+  // get_ttime gives the seven calendar bytes, in whatever type the host
+  // declares for them; they are copied as they are.
+  const auto stamp = get_ttime(this->last_round_time);
+  static_assert(sizeof stamp == sizeof record.time_stamp, "get_ttime gives seven bytes");
+  static_assert(std::is_trivially_copyable_v<decltype(stamp)>);
+  std::memcpy(&record.time_stamp, &stamp, sizeof stamp);
   {
     const std::lock_guard<std::mutex> lock(status_mutex);
     status_record = record;
