@@ -15,4 +15,4 @@ std::vector<std::shared_ptr<Provider>> get_providers() {
 
 VelmocairProvider::~VelmocairProvider() = default;
 
-ORBSPDevice* VelmocairProvider::create() const { return new Velmocair(); }
+VelmocairProvider::DevicePointer VelmocairProvider::create() const { return new Velmocair(); }
