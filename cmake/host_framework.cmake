@@ -16,10 +16,10 @@ else()
   if(VELMOCAIR_HOST_LIBRARY STREQUAL "")
     message(FATAL_ERROR "VELMOCAIR_HOST_FRAMEWORK_HEADER needs VELMOCAIR_HOST_LIBRARY")
   endif()
-  if(VELMOCAIR_BUILD_TOOLS OR VELMOCAIR_BUILD_TESTS OR VELMOCAIR_FUZZ OR VELMOCAIR_BUILD_BENCH)
-    message(FATAL_ERROR "the tools, tests, fuzz targets and benchmarks run on the stand-in host: "
-                        "build the plug-in alone against the site host's framework with "
-                        "-DVELMOCAIR_BUILD_TOOLS=OFF -DVELMOCAIR_BUILD_TESTS=OFF")
+  # Of the tests, only those that hold for any host framework are built.
+  if(VELMOCAIR_BUILD_TOOLS OR VELMOCAIR_FUZZ OR VELMOCAIR_BUILD_BENCH)
+    message(FATAL_ERROR "the tools, fuzz targets and benchmarks run on the stand-in host: "
+                        "build against the site host's framework with -DVELMOCAIR_BUILD_TOOLS=OFF")
   endif()
   target_include_directories(velmocair_host_framework INTERFACE ${VELMOCAIR_HOST_INCLUDE_DIRS})
   target_compile_definitions(velmocair_host_framework INTERFACE
