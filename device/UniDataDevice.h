@@ -11,10 +11,12 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
+#include "device/host_framework.h"
+#include "device/host_result.h"
 #include "device/record_access.h"
 #include "device/saturating_int.h"
-#include "host/ttime.h"
 
 // A device whose whole state is one fixed record of type Data, filled by a
 // poll cycle of Base's Modbus exchange and handed to the host under
@@ -24,6 +26,8 @@ template <class Data, class Base, int PublicationId>
 class UniDataDevice : public Base {
  public:
   static constexpr unsigned kRecordSize = sizeof(Data);
+  // InitSetting's result type, as the host framework declares it.
+  using SettingResult = velmocair::host_result<&Base::InitSetting>;
 
   UniDataDevice() {
     status_doc = Json::Value();
@@ -34,7 +38,7 @@ class UniDataDevice : public Base {
   using Base::LoadFromCache;
   bool LoadFromCache(const unsigned char* data, int length) override;
   void RoundDone() override;
-  int InitSetting(const Json::Value& setting) override;
+  SettingResult InitSetting(const Json::Value& setting) override;
 
   // Local time at one-second resolution; tests replace it to freeze time.
   // The second clock reads time_t, which a 32-bit build must take 64 bits
@@ -83,9 +87,12 @@ void UniDataDevice<Data, Base, PublicationId>::RoundDone() {
 
   this->data_ready = true;
   this->last_round_time = local_clock();
-  const ttime_t stamp = get_ttime(this->last_round_time);
-  static_assert(sizeof record.time_stamp == std::tuple_size_v<ttime_t>);
-  std::memcpy(&record.time_stamp, stamp.data(), stamp.size());
+  // get_ttime gives the seven calendar bytes, in whatever type the host
+  // declares for them; they are copied as they are.
+  const auto stamp = get_ttime(this->last_round_time);
+  static_assert(sizeof stamp == sizeof record.time_stamp, "get_ttime gives seven bytes");
+  static_assert(std::is_trivially_copyable_v<decltype(stamp)>);
+  std::memcpy(&record.time_stamp, &stamp, sizeof stamp);
   {
     const std::lock_guard<std::mutex> lock(status_mutex);
     status_record = record;
@@ -124,7 +131,8 @@ void UniDataDevice<Data, Base, PublicationId>::RoundDone() {
 }
 
 template <class Data, class Base, int PublicationId>
-int UniDataDevice<Data, Base, PublicationId>::InitSetting(const Json::Value& setting) {
+auto UniDataDevice<Data, Base, PublicationId>::InitSetting(const Json::Value& setting)
+    -> SettingResult {
   store_data_id();
   // Const access: a missing member is read as null, never inserted. A
   // configuration, "appSetting" or "b_mode" of the wrong kind leaves mode as

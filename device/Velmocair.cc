@@ -18,14 +18,14 @@ Velmocair::Velmocair() {
 
 Velmocair::~Velmocair() = default;
 
-int Velmocair::InitSetting(const Json::Value& setting) {
+Velmocair::SettingResult Velmocair::InitSetting(const Json::Value& setting) {
   store_data_id();
   return VelmocairDataDevice::InitSetting(setting);
 }
 
 // This device offers no values by name: the answer only says whether its
 // data is missing, fresh or stale.
-double Velmocair::Get_Value(unsigned /*id*/, const std::string& /*name*/) const {
+Velmocair::ValueResult Velmocair::Get_Value(unsigned /*id*/, const std::string& /*name*/) const {
   if (!data_ready) {
     throw std::out_of_range("数据未就绪");
   }

@@ -3,8 +3,9 @@
 #include "commands/control_commands.h"
 #include "device/UniDataDevice.h"
 #include "device/Velmocair_Data_t.h"
+#include "device/host_framework.h"
+#include "device/host_result.h"
 #include "device/poll_cycle_table.h"
-#include "host/SPModbus.h"
 
 // Publication id under which a completed record is handed to the host.
 inline constexpr int kVelmocairPublicationId = 5156;
@@ -15,13 +16,19 @@ using VelmocairDataDevice = UniDataDevice<Velmocair_Data_t, SPModbus, kVelmocair
 // reports its alarms, carries out control commands and serves its status.
 class Velmocair : public VelmocairDataDevice {
  public:
+  // Result types of the host operations this class overrides, as the host
+  // framework declares them (InitSetting's comes from the template base).
+  using ValueResult = velmocair::host_result<&SPModbus::Get_Value>;
+  using RefreshResult = velmocair::host_result<&SPModbus::RefreshStatus>;
+  using PayloadResult = velmocair::host_result<&SPModbus::process_payload>;
+
   Velmocair();
   ~Velmocair() override;
 
-  double Get_Value(unsigned id, const std::string& name) const override;
-  int InitSetting(const Json::Value& setting) override;
-  int RefreshStatus() override;
-  int process_payload(tab_type table, unsigned count) override;
+  ValueResult Get_Value(unsigned id, const std::string& name) const override;
+  SettingResult InitSetting(const Json::Value& setting) override;
+  RefreshResult RefreshStatus() override;
+  PayloadResult process_payload(tab_type table, unsigned count) override;
   int DeviceIoControl(int code, const void* in, int in_len, void* out, int out_cap,
                       int& out_len) override;
 
@@ -43,7 +50,7 @@ class Velmocair : public VelmocairDataDevice {
   };
 
   void request(const velmocair::ReadRequest& read);
-  int AcknowledgeWrite();
+  PayloadResult AcknowledgeWrite();
 
   int PassToHost(const IoRequest& io);
   int RunNumericCommand(const velmocair::NumericCommand& command, const IoRequest& io);

@@ -12,14 +12,14 @@ using velmocair::kLastPollStep;
 using velmocair::PollStep;
 using velmocair::ReadKind;
 
-int Velmocair::RefreshStatus() {
+Velmocair::RefreshResult Velmocair::RefreshStatus() {
   ORBSPDevice::RefreshStatus();
   step = kFirstPollStep.step;
   request(kFirstPollStep.request);
   return 1;
 }
 
-int Velmocair::process_payload(tab_type /*table*/, unsigned /*count*/) {
+Velmocair::PayloadResult Velmocair::process_payload(tab_type /*table*/, unsigned /*count*/) {
   if (velmocair::is_write_acknowledgement_step(step)) {
     return AcknowledgeWrite();
   }
@@ -27,9 +27,14 @@ int Velmocair::process_payload(tab_type /*table*/, unsigned /*count*/) {
   if (current == nullptr) {
     return 1;
   }
+  // The host's reply tables, whatever their type: a coil as one byte, a
+  // register as one native 16-bit word, with room for the largest read.
+  static_assert(sizeof bit_buffer[0] == 1 && sizeof bit_buffer >= velmocair::kMaxCoilsPerRead);
+  static_assert(sizeof register_buffer[0] == 2 &&
+                sizeof register_buffer >= 2 * velmocair::kMaxRegistersPerRead);
   const void* const reply = current->request.kind == ReadKind::coils
-                                ? static_cast<const void*>(bit_buffer.data())
-                                : static_cast<const void*>(register_buffer.data());
+                                ? static_cast<const void*>(&bit_buffer[0])
+                                : static_cast<const void*>(&register_buffer[0]);
   std::memcpy(velmocair::record_bytes(record) + current->target.offset, reply,
               current->target.bytes);
   if (current == &kLastPollStep) {

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/Provider.h"
+#include "device/host_framework.h"
 
 // The plug-in's one entry point, looked up by the host under this plain name.
 // A standard container crosses the boundary, so host and plug-in must share

@@ -1,7 +1,0 @@
-#include "plugin/VelmocairProvider.h"
-
-#include "device/Velmocair.h"
-
-VelmocairProvider::~VelmocairProvider() = default;
-
-ORBSPDevice* VelmocairProvider::create() const { return new Velmocair(); }
