@@ -1,0 +1,7 @@
+#include "plugin/VelmocairProvider.h"
+
+#include "device/Velmocair.h"
+
+VelmocairProvider::~VelmocairProvider() = default;
+
+VelmocairProvider::DevicePointer VelmocairProvider::create() const { return new Velmocair(); }
