@@ -54,9 +54,9 @@ Cell cell_of(const DocumentLeaf& leaf) {
   return cell;
 }
 
-constexpr bool plain(const char* text) {
-  for (; text != nullptr && *text != '\0'; ++text) {
-    const auto byte = static_cast<unsigned char>(*text);
+constexpr bool plain(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
     if (byte < ' ' || byte == ',' || byte == '"' || byte == '\\') {
       return false;
     }
@@ -66,7 +66,8 @@ constexpr bool plain(const char* text) {
 
 constexpr bool every_text_is_plain() {
   for (const StateRow& row : kStateTexts) {
-    if (!plain(row.texts.for0) || !plain(row.texts.for1) || !plain(row.texts.for2)) {
+    if (!plain(row.texts.for0) || !plain(row.texts.for1) ||
+        (row.texts.for2 != nullptr && !plain(row.texts.for2))) {
       return false;
     }
   }
