@@ -140,32 +140,49 @@ bool RecordCells::decode(const unsigned char* record, std::size_t size) {
   if (record == nullptr || size != sizeof(Velmocair_Data_t)) {
     return false;
   }
-  for (std::size_t i = 0; i < leaves_.size(); ++i) {
-    const DocumentLeaf& leaf = leaves_[i];
-    Cell& cell = cells_[i];
-    if (leaf.part == LeafPart::update_time) {
-      cell.text = std::string_view(time_, time_text(record, time_));
-      continue;
-    }
-    const std::uint16_t value = source_value(record, *leaf.member);
-    if (leaf.part == LeafPart::alert_flag) {
-      cell.flag = alarm_active(value);
-      continue;
-    }
-    switch (leaf.member->rule) {
-      case Rule::state_text:
-        cell.text = state_text(leaf.member->texts, value);
-        break;
-      case Rule::number:
-        cell.word = value;
-        cell.number = number_value(leaf.member->scale, value);
-        break;
-      case Rule::alarm:
-        cell.text = alarm_text(value);
-        break;
+  for (std::size_t leaf = 0; leaf < leaves_.size(); ++leaf) {
+    decode_leaf(record, leaf);
+  }
+  return true;
+}
+
+bool RecordCells::decode(const unsigned char* record, std::size_t size,
+                         const std::vector<std::size_t>& only) {
+  if (record == nullptr || size != sizeof(Velmocair_Data_t)) {
+    return false;
+  }
+  for (const std::size_t leaf : only) {
+    if (leaf < leaves_.size()) {
+      decode_leaf(record, leaf);
     }
   }
   return true;
+}
+
+void RecordCells::decode_leaf(const unsigned char* record, std::size_t index) {
+  const DocumentLeaf& leaf = leaves_[index];
+  Cell& cell = cells_[index];
+  if (leaf.part == LeafPart::update_time) {
+    cell.text = std::string_view(time_, time_text(record, time_));
+    return;
+  }
+  const std::uint16_t value = source_value(record, *leaf.member);
+  if (leaf.part == LeafPart::alert_flag) {
+    cell.flag = alarm_active(value);
+    return;
+  }
+  switch (leaf.member->rule) {
+    case Rule::state_text:
+      cell.text = state_text(leaf.member->texts, value);
+      return;
+    case Rule::number:
+      cell.word = value;
+      cell.number = number_value(leaf.member->scale, value);
+      return;
+    case Rule::alarm:
+      cell.text = alarm_text(value);
+      return;
+  }
 }
 
 }  // namespace velmocair::status

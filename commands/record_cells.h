@@ -75,11 +75,16 @@ class RecordCells {
   // Decodes a record of 441 bytes into cells(); false, leaving the cells as
   // they were, for any other size.
   bool decode(const unsigned char* record, std::size_t size);
+  // The same for the leaves `only` names (indexes into leaves()), for a
+  // reader that needs a few: the other cells keep what they held.
+  bool decode(const unsigned char* record, std::size_t size, const std::vector<std::size_t>& only);
 
   // One cell per leaf, in the order of leaves(); valid until the next decode.
   const std::vector<Cell>& cells() const { return cells_; }
 
  private:
+  void decode_leaf(const unsigned char* record, std::size_t index);
+
   std::vector<DocumentLeaf> leaves_;
   std::vector<Cell> cells_;
   char time_[kTimeTextCapacity] = {};

@@ -5,6 +5,7 @@
 // in one leaf being caught.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -237,6 +238,36 @@ TEST(StatusCells, OnlyARecordOfItsOwnSizeIsDecoded) {
     EXPECT_EQ(cells.cells()[i].word, decoded[i].word) << "cells untouched";
   }
   EXPECT_TRUE(first_difference(cells, bytes.data(), bytes.size(), Json::Value()));
+}
+
+// A chart decodes the few leaves it draws: they come out as a whole
+// decoding makes them, and the other cells keep what they held.
+TEST(StatusCells, DecodingSomeLeavesLeavesTheOthersAsTheyWere) {
+  const std::vector<RecordBytes> probes = velmocair::status::probe_records();
+  const RecordBytes& ramp = probes.back();
+  const RecordBytes& zeros = probes.front();
+  RecordCells cells;
+  ASSERT_TRUE(cells.decode(ramp.data(), ramp.size()));
+  const std::vector<Cell> of_ramp = cells.cells();
+  ASSERT_TRUE(cells.decode(zeros.data(), zeros.size()));
+  const std::vector<Cell> of_zeros = cells.cells();
+  const auto& leaves = cells.leaves();
+  const auto time = static_cast<std::size_t>(
+      std::find_if(
+          leaves.begin(), leaves.end(),
+          [](const auto& leaf) { return leaf.part == velmocair::status::LeafPart::update_time; }) -
+      leaves.begin());
+  const std::vector<std::size_t> only = {0, 7, 140, time, of_ramp.size() - 1, of_ramp.size()};
+  ASSERT_TRUE(cells.decode(ramp.data(), ramp.size(), only));
+  for (std::size_t i = 0; i < of_ramp.size(); ++i) {
+    const bool decoded = std::find(only.begin(), only.end(), i) != only.end();
+    const Cell& expected = decoded ? of_ramp[i] : of_zeros[i];
+    const Cell& cell = cells.cells()[i];
+    EXPECT_TRUE(cell.text == expected.text && cell.number == expected.number &&
+                cell.word == expected.word && cell.flag == expected.flag)
+        << "leaf " << i << (decoded ? " decoded" : " kept");
+  }
+  EXPECT_FALSE(cells.decode(ramp.data(), ramp.size() - 1, only));
 }
 
 }  // namespace
