@@ -30,6 +30,22 @@ std::string HistoryCursor::unit_rows_sql(const RowFilter& filter) {
   return sql + " ORDER BY time, id";
 }
 
+bool HistoryCursor::units_in(sqlite3* db, std::vector<std::uint32_t>& data_ids) {
+  const HistoryStatement next_unit(db, kNextUnit);
+  if (next_unit.get() == nullptr) {
+    return false;
+  }
+  std::int64_t last = -1;
+  int step = SQLITE_ROW;
+  while (sqlite3_bind_int64(next_unit.get(), 1, last) == SQLITE_OK &&
+         (step = sqlite3_step(next_unit.get())) == SQLITE_ROW) {
+    last = sqlite3_column_int64(next_unit.get(), 0);
+    data_ids.push_back(static_cast<std::uint32_t>(last));
+    sqlite3_reset(next_unit.get());
+  }
+  return step == SQLITE_DONE;
+}
+
 HistoryCursor::HistoryCursor(std::string path, RowFilter filter)
     : path_(std::move(path)),
       filter_(std::move(filter)),
@@ -110,31 +126,17 @@ bool HistoryCursor::start() {
   if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return failure("cannot read history");
   }
-  std::vector<std::int64_t> data_ids;
+  std::vector<std::uint32_t> data_ids;
   if (filter_.data_id) {
     data_ids.push_back(*filter_.data_id);
-  } else {
-    const HistoryStatement next_unit(db, kNextUnit);
-    if (next_unit.get() == nullptr) {
-      return failure("cannot read history");
-    }
-    std::int64_t last = -1;
-    int step = SQLITE_ROW;
-    while (sqlite3_bind_int64(next_unit.get(), 1, last) == SQLITE_OK &&
-           (step = sqlite3_step(next_unit.get())) == SQLITE_ROW) {
-      last = sqlite3_column_int64(next_unit.get(), 0);
-      data_ids.push_back(last);
-      sqlite3_reset(next_unit.get());
-    }
-    if (step != SQLITE_DONE) {
-      return failure("cannot read history");
-    }
+  } else if (!units_in(db, data_ids)) {
+    return failure("cannot read history");
   }
   const std::string sql = unit_rows_sql(filter_);
-  for (const std::int64_t data_id : data_ids) {
+  for (const std::uint32_t data_id : data_ids) {
     units_.push_back({});
     UnitRows& unit = units_.back();
-    unit.data_id = static_cast<std::uint32_t>(data_id);
+    unit.data_id = data_id;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
       return failure("cannot read history");

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+struct sqlite3;
 struct sqlite3_stmt;
 
 namespace sitehost {
@@ -62,6 +63,11 @@ class HistoryCursor {
   // and for checking its query plan: parameters :data_id, :from, :after (the
   // rows at :from after this id), and :to when the filter has an end.
   static std::string unit_rows_sql(const RowFilter& filter);
+
+  // Adds the data ids of the units with rows in the database, ascending,
+  // each found through the index that starts with the data id: false on a
+  // failure of SQLite.
+  static bool units_in(sqlite3* db, std::vector<std::uint32_t>& data_ids);
 
  private:
   // One unit's statement and its current row.

@@ -216,6 +216,23 @@ std::optional<HistoryRow> HistoryStore::newest(std::optional<std::uint32_t> data
   return row;
 }
 
+std::vector<std::uint32_t> HistoryStore::data_ids(std::string& error) const {
+  std::vector<std::uint32_t> found;
+  const auto list = [&](sqlite3* db) {
+    error.clear();
+    found.clear();
+    if (!HistoryCursor::units_in(db, found)) {
+      error = db_error(db, "cannot read history");
+    }
+  };
+  if (reader_ == nullptr) {
+    list(db_);
+  } else {
+    read_soundly(path_, error, list);
+  }
+  return found;
+}
+
 std::unique_ptr<HistoryCursor> HistoryStore::query(const RowFilter& filter,
                                                    std::string& error) const {
   return HistoryCursor::open(path_, filter, error);

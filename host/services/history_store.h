@@ -58,6 +58,9 @@ class HistoryStore {
   // is given.
   std::optional<HistoryRow> newest(std::optional<std::uint32_t> data_id, std::string& error) const;
 
+  // The data ids of the units with rows, ascending.
+  std::vector<std::uint32_t> data_ids(std::string& error) const;
+
   // The rows the filter selects, in time order (see HistoryCursor), read
   // through a connection of their own; null with `error` set when the file
   // cannot be read.

@@ -158,6 +158,10 @@ TEST_F(HistoryFile, RowsComeInTimeOrderTheSameWithAndWithoutTheTimeIndex) {
   open();  // a host's start adds the index
   ASSERT_EQ(query_text("SELECT count(*) FROM sqlite_master WHERE name = 'history_by_time'"), "1");
   const std::vector<std::vector<Row>> with_index = read_each_filter();
+  std::string error;
+  EXPECT_EQ(open(HistoryStore::Access::read_only)->data_ids(error),
+            (std::vector<std::uint32_t>{1, 2}))
+      << error;
 
   for (std::size_t i = 0; i < std::size(kFilters); ++i) {
     const std::vector<Row> expected = expected_rows(stored_rows(), kFilters[i]);
