@@ -272,6 +272,31 @@ void BM_RecordCells(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordCells);
 
+// Two leaves of a record, as a chart of two values decodes it.
+void BM_RecordCellsTwoLeaves(benchmark::State& state) {
+  std::vector<std::vector<unsigned char>> records;
+  for (int row = 0; row < kDistinctRecords; ++row) {
+    records.push_back(cycle_record(row));
+  }
+  velmocair::status::RecordCells cells;
+  std::vector<std::size_t> drawn;
+  for (std::size_t leaf = 0; leaf < cells.leaves().size(); ++leaf) {
+    const std::string path = velmocair::status::leaf_path(cells.leaves()[leaf]);
+    if (path == "室内机组状态/回风温度" || path == "室内机组状态/送风温度") {
+      drawn.push_back(leaf);
+    }
+  }
+  std::size_t next = 0;
+  AllocationsPerIteration allocations(state);
+  for (auto _ : state) {
+    const std::vector<unsigned char>& record = records[next++ % records.size()];
+    benchmark::DoNotOptimize(cells.decode(record.data(), record.size(), drawn));
+    benchmark::DoNotOptimize(cells.cells()[drawn.front()].number);
+  }
+  state.counters["leaves"] = static_cast<double>(drawn.size());
+}
+BENCHMARK(BM_RecordCellsTwoLeaves);
+
 // The same, and the row written as a CSV line into a flat buffer (cell
 // texts need no quoting): what the export of a row costs beside reading it.
 void BM_RecordCellsCsvLine(benchmark::State& state) {
