@@ -87,13 +87,11 @@ bool HistoryCursor::fill() {
   }
   for (int connection = 0; connection < kMostHistoryReadConnections; ++connection) {
     const bool read = (connection_ != nullptr || start()) && read_batch();
-    if (connection_ == nullptr) {
+    if (connection_ == nullptr || (!read && connection_->sound())) {
+      done_ = true;  // a failure ends the reading
       return false;
     }
     if (connection_->sound()) {
-      if (!read) {
-        return false;
-      }
       if (pending_.empty()) {
         done_ = true;
         finish();  // lets a host reuse its log at once
@@ -113,6 +111,7 @@ bool HistoryCursor::fill() {
     error_.clear();
   }
   error_ = "cannot read history " + path_ + ": the file kept changing while it was read";
+  done_ = true;
   return false;
 }
 

@@ -54,7 +54,7 @@ class HistoryCursor {
   HistoryCursor& operator=(const HistoryCursor&) = delete;
 
   // Moves to the next row: true with row() showing it, false after the last
-  // one or on a failure, which error() then tells.
+  // one or on a failure, which error() then tells (and which ends it).
   bool next();
   const StoredRow& row() const { return row_; }
   const std::string& error() const { return error_; }
@@ -114,7 +114,7 @@ class HistoryCursor {
   std::vector<BatchRow> batch_;
   std::vector<unsigned char> arena_;
   std::size_t next_in_batch_ = 0;
-  bool done_ = false;  // every row read
+  bool done_ = false;  // every row read, or a failure
   // The last row of the last sound batch: a new connection goes on after it.
   std::string after_time_;
   std::int64_t after_id_;
