@@ -162,6 +162,15 @@ std::vector<unsigned char> cycle_record(int row) {
   return record;
 }
 
+// Records the decoding benchmarks cycle through.
+std::vector<std::vector<unsigned char>> distinct_records() {
+  std::vector<std::vector<unsigned char>> records;
+  for (int row = 0; row < kDistinctRecords; ++row) {
+    records.push_back(cycle_record(row));
+  }
+  return records;
+}
+
 // The day's and the month's history files, made once and removed at exit.
 class ReadingFiles {
  public:
@@ -257,10 +266,7 @@ void report_rows(benchmark::State& state, std::int64_t rows_an_iteration) {
 
 // A stored record decoded into the cells of its status document.
 void BM_RecordCells(benchmark::State& state) {
-  std::vector<std::vector<unsigned char>> records;
-  for (int row = 0; row < kDistinctRecords; ++row) {
-    records.push_back(cycle_record(row));
-  }
+  const std::vector<std::vector<unsigned char>> records = distinct_records();
   velmocair::status::RecordCells cells;
   std::size_t next = 0;
   AllocationsPerIteration allocations(state);
@@ -274,10 +280,7 @@ BENCHMARK(BM_RecordCells);
 
 // Two leaves of a record, as a chart of two values decodes it.
 void BM_RecordCellsTwoLeaves(benchmark::State& state) {
-  std::vector<std::vector<unsigned char>> records;
-  for (int row = 0; row < kDistinctRecords; ++row) {
-    records.push_back(cycle_record(row));
-  }
+  const std::vector<std::vector<unsigned char>> records = distinct_records();
   velmocair::status::RecordCells cells;
   std::vector<std::size_t> drawn;
   for (std::size_t leaf = 0; leaf < cells.leaves().size(); ++leaf) {
@@ -297,13 +300,10 @@ void BM_RecordCellsTwoLeaves(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordCellsTwoLeaves);
 
-// The same, and the row written as a CSV line into a flat buffer (cell
-// texts need no quoting): what the export of a row costs beside reading it.
+// A record decoded and written as a CSV line into a flat buffer (cell texts
+// need no quoting): what the export of a row costs beside reading it.
 void BM_RecordCellsCsvLine(benchmark::State& state) {
-  std::vector<std::vector<unsigned char>> records;
-  for (int row = 0; row < kDistinctRecords; ++row) {
-    records.push_back(cycle_record(row));
-  }
+  const std::vector<std::vector<unsigned char>> records = distinct_records();
   velmocair::status::RecordCells cells;
   const std::string time = stored_time(0);
   std::vector<char> line(1 << 16);
