@@ -18,21 +18,6 @@ namespace {
 // Room for the whole status text (about 25 KB), as the host gives it.
 constexpr std::size_t kStatusTextCapacity = 1 << 16;
 
-// Counts the allocations of the timed loop and reports them per iteration.
-class AllocationsPerIteration {
- public:
-  explicit AllocationsPerIteration(benchmark::State& state)
-      : state_(state), start_(allocations_so_far()) {}
-  ~AllocationsPerIteration() {
-    state_.counters["allocs"] = benchmark::Counter(
-        static_cast<double>(allocations_so_far() - start_), benchmark::Counter::kAvgIterations);
-  }
-
- private:
-  benchmark::State& state_;
-  std::uint64_t start_;
-};
-
 void BM_ProcessPayloadStep(benchmark::State& state) {
   BenchUnit unit;
   const int step = static_cast<int>(state.range(0));

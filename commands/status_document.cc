@@ -1,72 +1,40 @@
 #include <json/value.h>
 #include <json/writer.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
-#include <sstream>
 #include <string>
 
 #include "commands/output_buffer.h"
 #include "commands/status_document_table.h"
+#include "commands/status_value_rules.h"
 #include "device/Velmocair.h"
 
 using velmocair::status::Member;
 using velmocair::status::Rule;
-using velmocair::status::Scale;
-using velmocair::status::StateTexts;
 
 namespace {
 
 // Result of a status request whose output buffer is too small.
 constexpr int kTooSmall = -1;
 
-// Tenths are divided in single precision, as the unit's firmware shows them.
-constexpr float kTenthsDivisor = 10.0f;
-
-std::uint16_t read_source(const unsigned char* bytes, const Member& member) {
-  return member.source.kind == velmocair::ReadKind::coils
-             ? bytes[member.offset.value]
-             : velmocair::word_at(bytes, member.offset.value);
-}
-
-const char* state_text(const StateTexts& texts, std::uint16_t value) {
-  const char* const by_value[] = {texts.for0, texts.for1, texts.for2};
-  const char* const text = value < std::size(by_value) ? by_value[value] : nullptr;
-  return text != nullptr ? text : velmocair::status::kInvalid;
-}
-
-double number(Scale scale, std::uint16_t value) {
-  if (scale == Scale::tenths) {
-    return static_cast<double>(static_cast<float>(value) / kTenthsDivisor);
-  }
-  return value;
-}
-
-void assign(Json::Value& group, const Member& member, std::uint16_t value) {
+void assign(Json::Value& group, const Member& member, const unsigned char* record) {
+  namespace status = velmocair::status;
+  const std::uint16_t value = status::source_value(record, member);
   switch (member.rule) {
     case Rule::state_text:
-      group[member.key] = state_text(member.texts, value);
+      group[member.key] = status::state_text(member.texts, value);
       return;
     case Rule::number:
-      group[member.key] = number(member.scale, value);
+      group[member.key] = status::number_value(member.scale, value);
       return;
     case Rule::alarm:
-      group[member.key] =
-          value != 0 ? velmocair::status::kAlarmActive : velmocair::status::kAlarmNormal;
-      group[velmocair::status::kAlertArray][member.key] = value != 0;
+      group[member.key] = status::alarm_text(value);
+      group[status::kAlertArray][member.key] = status::alarm_active(value);
       return;
   }
-}
-
-// year-month-day hour:minute:second, plain decimal without leading zeros.
-std::string time_text(const Velmocair_Data_t& record) {
-  const auto& stamp = record.time_stamp;
-  std::ostringstream text;
-  text << velmocair::word_at(stamp.year, 0) << '-' << unsigned{stamp.month} << '-'
-       << unsigned{stamp.day} << ' ' << unsigned{stamp.hour} << ':' << unsigned{stamp.minute} << ':'
-       << unsigned{stamp.second};
-  return text.str();
 }
 
 }  // namespace
@@ -76,9 +44,11 @@ std::string time_text(const Velmocair_Data_t& record) {
 void Velmocair::RebuildStatusDocument() {
   const unsigned char* const bytes = velmocair::record_bytes(status_record);
   for (const Member& member : velmocair::status::kStatusDocument) {
-    assign(status_doc[member.group], member, read_source(bytes, member));
+    assign(status_doc[member.group], member, bytes);
   }
-  status_doc[velmocair::status::kUpdateTime] = time_text(status_record);
+  char time[velmocair::status::kTimeTextCapacity];
+  const std::size_t length = velmocair::status::time_text(bytes, time);
+  status_doc[velmocair::status::kUpdateTime] = Json::Value(time, time + length);
 }
 
 void Velmocair::BringStatusDocumentUpToDate() {

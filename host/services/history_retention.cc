@@ -8,11 +8,13 @@ constexpr int kPagesPerStep = 256;
 
 }  // namespace
 
-bool HistoryPruner::step(HistoryStore& store, std::string& error) const {
+bool HistoryPruner::step(HistoryStore& store, std::chrono::steady_clock::time_point now,
+                         std::string& error) {
   if (retention_.keep_seconds) {
     const int removed = store.remove_older_than(local_time_text_before(*retention_.keep_seconds),
                                                 kPruneRowsPerStep, error);
     if (removed != 0) {
+      log_to_empty_ = log_to_empty_ || removed > 0;
       return removed > 0;
     }
   }
@@ -22,10 +24,20 @@ bool HistoryPruner::step(HistoryStore& store, std::string& error) const {
       return false;
     }
     if (used > *retention_.max_bytes) {
-      return store.remove_oldest(kPruneRowsPerStep, error) > 0;
+      const int removed = store.remove_oldest(kPruneRowsPerStep, error);
+      log_to_empty_ = log_to_empty_ || removed > 0;
+      return removed > 0;
     }
   }
-  return store.release_free_pages(kPagesPerStep, error) > 0;
+  const int free_pages = store.release_free_pages(kPagesPerStep, error);
+  if (free_pages != 0) {
+    return free_pages > 0;
+  }
+  if (log_to_empty_ && now >= next_log_try_) {
+    next_log_try_ = now + kLogRetry;
+    log_to_empty_ = !store.empty_log(error);
+  }
+  return false;
 }
 
 }  // namespace sitehost

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,14 +29,21 @@ class HistoryPruner {
   explicit HistoryPruner(Retention retention) : retention_(retention) {}
 
   // One step: old rows by age, else rows beyond the size, else free pages
-  // handed back. True while more work is due; false when the history is
-  // within its limits, or with `error` set when a step failed.
-  bool step(HistoryStore& store, std::string& error) const;
+  // handed back, else, once rows have gone, the write-ahead log emptied, so
+  // that the file shrinks to its rows now rather than at a later checkpoint
+  // (while a reader keeps part of the log, tried again kLogRetry after
+  // `now`). True while more work is due; false when the history is within
+  // its limits, or with `error` set when a step failed.
+  bool step(HistoryStore& store, std::chrono::steady_clock::time_point now, std::string& error);
 
   const Retention& retention() const { return retention_; }
 
+  static constexpr std::chrono::seconds kLogRetry{10};
+
  private:
   Retention retention_;
+  bool log_to_empty_ = false;  // rows have gone since the log was last emptied
+  std::chrono::steady_clock::time_point next_log_try_{};
 };
 
 }  // namespace sitehost

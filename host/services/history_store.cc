@@ -1,17 +1,16 @@
 #include "host/services/history_store.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
+
+#include "host/services/history_read_connection.h"
+#include "host/services/history_statement.h"
 
 namespace sitehost {
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
 // PRAGMA auto_vacuum of a file whose free pages can be handed back in steps.
 constexpr int kIncrementalVacuum = 2;
 // Bound in place of a null pointer, which SQLite would store as NULL.
@@ -24,53 +23,67 @@ constexpr const char* kWritablePragmas =
     " PRAGMA journal_size_limit=4194304;";
 // A query every history file answers; anything else is not a history.
 constexpr const char* kShapeCheck = "SELECT id, data_id, time, record FROM history LIMIT 0";
-constexpr const char* kSelectRows = "SELECT id, data_id, time, record FROM history";
 constexpr const char* kOldestRows = "SELECT id, time FROM history ORDER BY id LIMIT ?";
 constexpr const char* kRemoveThrough = "DELETE FROM history WHERE id <= ?";
-constexpr const char* kLogSuffix = "-wal";
-
-// A prepared statement, finalised on every path.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  sqlite3_stmt* get() const { return statement_; }
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-};
 
 std::string db_error(sqlite3* db, const std::string& doing) {
   return doing + ": " + sqlite3_errmsg(db);
 }
 
-// Fills `row` from a statement selecting id, data_id, time and record,
-// reusing its storage.
-void fill_row(sqlite3_stmt* statement, HistoryRow& row) {
-  row.id = sqlite3_column_int64(statement, 0);
-  row.data_id = static_cast<std::uint32_t>(sqlite3_column_int64(statement, 1));
-  const auto* time = reinterpret_cast<const char*>(sqlite3_column_text(statement, 2));
-  row.time.assign(time != nullptr ? time : "");
-  const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(statement, 3));
-  row.record.assign(blob, blob + sqlite3_column_bytes(statement, 3));
+// The newest row of `data_id`, or of any unit, in the database.
+std::optional<HistoryRow> newest_in(sqlite3* db, std::optional<std::uint32_t> data_id,
+                                    std::string& error) {
+  const HistoryStatement query(db, data_id ? "SELECT id, data_id, time, record FROM history"
+                                             " WHERE data_id = ? ORDER BY id DESC LIMIT 1"
+                                           : "SELECT id, data_id, time, record FROM history"
+                                             " ORDER BY id DESC LIMIT 1");
+  sqlite3_stmt* statement = query.get();
+  if (statement == nullptr ||
+      (data_id &&
+       sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(*data_id)) != SQLITE_OK)) {
+    error = db_error(db, "cannot read history");
+    return std::nullopt;
+  }
+  const int step = sqlite3_step(statement);
+  if (step == SQLITE_ROW) {
+    HistoryRow row;
+    row.id = sqlite3_column_int64(statement, 0);
+    row.data_id = static_cast<std::uint32_t>(sqlite3_column_int64(statement, 1));
+    const auto* time = reinterpret_cast<const char*>(sqlite3_column_text(statement, 2));
+    row.time.assign(time != nullptr ? time : "");
+    const auto* blob = static_cast<const unsigned char*>(sqlite3_column_blob(statement, 3));
+    row.record.assign(blob, blob + sqlite3_column_bytes(statement, 3));
+    return row;
+  }
+  if (step != SQLITE_DONE) {
+    error = db_error(db, "cannot read history");
+  }
+  return std::nullopt;
 }
 
-// A file URI naming `path` as immutable: SQLite then takes no lock and
-// creates no file beside it.
-std::string immutable_uri(const std::string& path) {
-  std::string uri = "file:";
-  for (const char c : path) {
-    if (c == '%' || c == '?' || c == '#') {
-      char escaped[sizeof "%25"];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
-      uri += escaped;
-    } else {
-      uri += c;
+// Runs `read` (a function of a read-only connection's database) on a fresh
+// connection to the file until one shows what it read sound: that
+// connection, or null with `error` set when none opens or none is sound.
+template <class Read>
+std::unique_ptr<HistoryReadConnection> read_soundly(const std::string& path, std::string& error,
+                                                    Read read) {
+  for (int attempt = 0; attempt < kMostHistoryReadConnections; ++attempt) {
+    std::unique_ptr<HistoryReadConnection> connection = HistoryReadConnection::open(path, error);
+    if (connection == nullptr) {
+      return nullptr;
+    }
+    read(connection->db());
+    if (connection->sound()) {
+      return connection;
     }
   }
-  return uri + "?immutable=1";
+  error = "cannot read history " + path + ": the file kept changing while it was read";
+  return nullptr;
+}
+
+bool is_folder(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 }  // namespace
@@ -80,33 +93,49 @@ std::unique_ptr<HistoryStore> HistoryStore::open(const std::string& path, Access
   Problem ignored = Problem::none;
   Problem& why = problem != nullptr ? *problem : ignored;
   why = Problem::cannot_open;
-  const bool writable = access == Access::read_write;
-  if (!writable && ::access(path.c_str(), R_OK) != 0) {
-    error = "cannot read history " + path + ": " + std::strerror(errno);
+  if (is_folder(path)) {
+    error = "history " + path + " is a folder, not a file";
     return nullptr;
   }
-  const bool immutable = !writable && ::access((path + kLogSuffix).c_str(), F_OK) != 0;
-  const std::string name = immutable ? immutable_uri(path) : path;
-  const int flags = writable    ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
-                    : immutable ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI
-                                : SQLITE_OPEN_READONLY;
+  if (access == Access::read_only) {
+    std::string shape_error;
+    std::unique_ptr<HistoryReadConnection> reader =
+        read_soundly(path, error, [&shape_error](sqlite3* db) {
+          shape_error.clear();
+          if (sqlite3_exec(db, kShapeCheck, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            shape_error = sqlite3_errmsg(db);
+          }
+        });
+    if (reader == nullptr) {
+      return nullptr;
+    }
+    if (!shape_error.empty()) {
+      why = Problem::not_a_history;
+      error = path + ": not a history file (" + shape_error + ")";
+      return nullptr;
+    }
+    why = Problem::none;
+    sqlite3* const db = reader->db();
+    return std::unique_ptr<HistoryStore>(new HistoryStore(db, path, std::move(reader)));
+  }
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
     error =
         db != nullptr ? db_error(db, "cannot open history " + path) : "cannot open history " + path;
     sqlite3_close(db);
     return nullptr;
   }
   // SQLite opens a file the system will not let it write read-only.
-  if (writable && sqlite3_db_readonly(db, "main") == 1) {
+  if (sqlite3_db_readonly(db, "main") == 1) {
     error = "cannot write history " + path + ": the file is read-only";
     sqlite3_close(db);
     return nullptr;
   }
-  std::unique_ptr<HistoryStore> store(new HistoryStore(db));
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  if (writable && (sqlite3_exec(db, kWritablePragmas, nullptr, nullptr, nullptr) != SQLITE_OK ||
-                   sqlite3_exec(db, kHistorySchema, nullptr, nullptr, nullptr) != SQLITE_OK)) {
+  std::unique_ptr<HistoryStore> store(new HistoryStore(db, path, nullptr));
+  sqlite3_busy_timeout(db, kHistoryBusyTimeoutMs);
+  if (sqlite3_exec(db, kWritablePragmas, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      sqlite3_exec(db, kHistorySchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
     error = db_error(db, "cannot set up history " + path);
     return nullptr;
   }
@@ -119,9 +148,15 @@ std::unique_ptr<HistoryStore> HistoryStore::open(const std::string& path, Access
   return store;
 }
 
+HistoryStore::HistoryStore(sqlite3* db, std::string path,
+                           std::unique_ptr<HistoryReadConnection> reader)
+    : reader_(std::move(reader)), db_(db), path_(std::move(path)) {}
+
 HistoryStore::~HistoryStore() {
   sqlite3_finalize(insert_);
-  sqlite3_close(db_);
+  if (reader_ == nullptr) {
+    sqlite3_close(db_);
+  }
 }
 
 bool HistoryStore::insert(std::uint32_t data_id, const std::string& time, const unsigned char* data,
@@ -170,66 +205,56 @@ std::string HistoryStore::append_all(const std::vector<HistoryRow>& rows) {
 
 std::optional<HistoryRow> HistoryStore::newest(std::optional<std::uint32_t> data_id,
                                                std::string& error) const {
-  const Statement query(db_, data_id ? "SELECT id, data_id, time, record FROM history"
-                                       " WHERE data_id = ? ORDER BY id DESC LIMIT 1"
-                                     : "SELECT id, data_id, time, record FROM history"
-                                       " ORDER BY id DESC LIMIT 1");
-  sqlite3_stmt* statement = query.get();
-  if (statement == nullptr ||
-      (data_id &&
-       sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(*data_id)) != SQLITE_OK)) {
-    error = db_error(db_, "cannot read history");
-    return std::nullopt;
+  if (reader_ == nullptr) {
+    return newest_in(db_, data_id, error);
   }
-  const int step = sqlite3_step(statement);
-  if (step == SQLITE_ROW) {
-    HistoryRow row;
-    fill_row(statement, row);
-    return row;
+  std::optional<HistoryRow> row;
+  read_soundly(path_, error, [&](sqlite3* db) {
+    error.clear();
+    row = newest_in(db, data_id, error);
+  });
+  return row;
+}
+
+std::vector<std::uint32_t> HistoryStore::data_ids(std::string& error) const {
+  std::vector<std::uint32_t> found;
+  const auto list = [&](sqlite3* db) {
+    error.clear();
+    found.clear();
+    if (!HistoryCursor::units_in(db, found)) {
+      error = db_error(db, "cannot read history");
+    }
+  };
+  if (reader_ == nullptr) {
+    list(db_);
+  } else {
+    read_soundly(path_, error, list);
   }
-  if (step != SQLITE_DONE) {
-    error = db_error(db_, "cannot read history");
-  }
-  return std::nullopt;
+  return found;
+}
+
+std::unique_ptr<HistoryCursor> HistoryStore::query(const RowFilter& filter,
+                                                   std::string& error) const {
+  return HistoryCursor::open(path_, filter, error);
 }
 
 std::string HistoryStore::for_each_row(const RowFilter& filter,
                                        const std::function<void(const HistoryRow&)>& each) const {
-  std::string sql = kSelectRows;
-  std::vector<std::string> conditions;
-  if (filter.data_id) {
-    conditions.emplace_back("data_id = :data_id");
+  std::string error;
+  const std::unique_ptr<HistoryCursor> cursor = query(filter, error);
+  if (cursor == nullptr) {
+    return error;
   }
-  if (!filter.from.empty()) {
-    conditions.emplace_back("time >= :from");
-  }
-  if (!filter.to.empty()) {
-    conditions.emplace_back("time < :to");
-  }
-  for (std::size_t i = 0; i < conditions.size(); ++i) {
-    sql += (i == 0 ? " WHERE " : " AND ") + conditions[i];
-  }
-  sql += " ORDER BY id";
-  const Statement query(db_, sql.c_str());
-  sqlite3_stmt* statement = query.get();
-  if (statement == nullptr) {
-    return db_error(db_, "cannot read history");
-  }
-  if (filter.data_id) {
-    sqlite3_bind_int64(statement, sqlite3_bind_parameter_index(statement, ":data_id"),
-                       static_cast<sqlite3_int64>(*filter.data_id));
-  }
-  sqlite3_bind_text(statement, sqlite3_bind_parameter_index(statement, ":from"),
-                    filter.from.c_str(), -1, SQLITE_STATIC);
-  sqlite3_bind_text(statement, sqlite3_bind_parameter_index(statement, ":to"), filter.to.c_str(),
-                    -1, SQLITE_STATIC);
   HistoryRow row;
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
-    fill_row(statement, row);
+  while (cursor->next()) {
+    const StoredRow& stored = cursor->row();
+    row.id = stored.id;
+    row.data_id = stored.data_id;
+    row.time.assign(stored.time);
+    row.record.assign(stored.record, stored.record + stored.record_size);
     each(row);
   }
-  return step == SQLITE_DONE ? std::string() : db_error(db_, "cannot read history");
+  return cursor->error();
 }
 
 int HistoryStore::remove_older_than(const std::string& cutoff, int most, std::string& error) {
@@ -241,7 +266,7 @@ int HistoryStore::remove_oldest(int most, std::string& error) {
 }
 
 int HistoryStore::remove_oldest_before(const std::string* cutoff, int most, std::string& error) {
-  const Statement oldest(db_, kOldestRows);
+  const HistoryStatement oldest(db_, kOldestRows);
   if (oldest.get() == nullptr || sqlite3_bind_int(oldest.get(), 1, most) != SQLITE_OK) {
     error = db_error(db_, "cannot read history");
     return -1;
@@ -265,7 +290,7 @@ int HistoryStore::remove_oldest_before(const std::string* cutoff, int most, std:
   if (count == 0) {
     return 0;
   }
-  const Statement remove(db_, kRemoveThrough);
+  const HistoryStatement remove(db_, kRemoveThrough);
   if (remove.get() == nullptr || sqlite3_bind_int64(remove.get(), 1, last) != SQLITE_OK ||
       sqlite3_step(remove.get()) != SQLITE_DONE) {
     error = db_error(db_, "cannot remove old rows");
@@ -296,8 +321,20 @@ int HistoryStore::release_free_pages(int most, std::string& error) {
   return static_cast<int>(pragma_number("PRAGMA freelist_count", error));
 }
 
+bool HistoryStore::empty_log(std::string& error) {
+  // Readers are not waited for: the writer's thread must not stall.
+  sqlite3_busy_timeout(db_, 0);
+  const int result =
+      sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_busy_timeout(db_, kHistoryBusyTimeoutMs);
+  if (result != SQLITE_OK && result != SQLITE_BUSY) {
+    error = db_error(db_, "cannot empty the history's log");
+  }
+  return result == SQLITE_OK;
+}
+
 std::int64_t HistoryStore::pragma_number(const char* sql, std::string& error) const {
-  const Statement query(db_, sql);
+  const HistoryStatement query(db_, sql);
   if (query.get() == nullptr || sqlite3_step(query.get()) != SQLITE_ROW) {
     error = db_error(db_, "cannot read history");
     return -1;

@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "host/services/history_cursor.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace sitehost {
+
+class HistoryReadConnection;
 
 // One stored record.
 struct HistoryRow {
@@ -20,20 +24,13 @@ struct HistoryRow {
   std::vector<unsigned char> record;
 };
 
-// The rows a reading command asks for: of one unit or of all, stored at or
-// after `from` and before `to` (texts in the stored form; empty: open).
-struct RowFilter {
-  std::optional<std::uint32_t> data_id;
-  std::string from;
-  std::string to;
-};
-
 // The device history in an SQLite file, table `history`, one row per
 // SaveDeviceHistory call (see kHistorySchema). The file runs in WAL mode with
 // synchronous=NORMAL: a power loss may lose the last rows, never corrupt the
 // file, and a reader never blocks the writer. A file it creates has
 // auto_vacuum=INCREMENTAL, so that pages freed by removing old rows can be
-// handed back to the file system in small steps. Errors are values with a
+// handed back to the file system in small steps. Opened to write, it adds
+// the indexes a file made before them lacks. Errors are values with a
 // text. One thread at a time.
 class HistoryStore {
  public:
@@ -42,10 +39,8 @@ class HistoryStore {
   enum class Problem : unsigned char { none, cannot_open, not_a_history };
 
   // Opens (creating when writable) the file; null with `error` set on
-  // failure. Read-only, it changes nothing on disk: a file without a
-  // write-ahead log beside it (no host writes it) is read as immutable, so
-  // that no -wal or -shm file is created; otherwise the existing log is read
-  // and never checkpointed.
+  // failure. Read-only, it changes nothing on disk, and a host starting or
+  // writing meanwhile does not make it fail (see HistoryReadConnection).
   static std::unique_ptr<HistoryStore> open(const std::string& path, Access access,
                                             std::string& error, Problem* problem = nullptr);
   ~HistoryStore();
@@ -59,11 +54,20 @@ class HistoryStore {
   // all of them or, with the reason returned, none.
   std::string append_all(const std::vector<HistoryRow>& rows);
 
-  // The newest row of `data_id`, or of any unit when none is given.
+  // The newest row (the last stored) of `data_id`, or of any unit when none
+  // is given.
   std::optional<HistoryRow> newest(std::optional<std::uint32_t> data_id, std::string& error) const;
 
-  // Hands every row the filter selects to `each`, in insertion order, in one
-  // object reused from row to row. Empty on success, else the reason.
+  // The data ids of the units with rows, ascending.
+  std::vector<std::uint32_t> data_ids(std::string& error) const;
+
+  // The rows the filter selects, in time order (see HistoryCursor), read
+  // through a connection of their own; null with `error` set when the file
+  // cannot be read.
+  std::unique_ptr<HistoryCursor> query(const RowFilter& filter, std::string& error) const;
+
+  // Hands every row the filter selects to `each`, in the cursor's order, in
+  // one object reused from row to row. Empty on success, else the reason.
   std::string for_each_row(const RowFilter& filter,
                            const std::function<void(const HistoryRow&)>& each) const;
 
@@ -80,9 +84,14 @@ class HistoryStore {
   // with auto_vacuum=INCREMENTAL (elsewhere free pages are only reused):
   // the free pages left to hand back, or -1.
   int release_free_pages(int most, std::string& error);
+  // Copies the whole write-ahead log into the file and empties it, so that
+  // the file takes the size its rows left it and the log none, without
+  // waiting for readers: false (with `error` empty) while a reader still
+  // uses part of the log, which then stays.
+  bool empty_log(std::string& error);
 
  private:
-  explicit HistoryStore(sqlite3* db) : db_(db) {}
+  HistoryStore(sqlite3* db, std::string path, std::unique_ptr<HistoryReadConnection> reader);
   // The value of a pragma that answers with one number, or -1.
   std::int64_t pragma_number(const char* sql, std::string& error) const;
   // The oldest rows, up to `most`, stopping at the first stored at or after
@@ -91,7 +100,9 @@ class HistoryStore {
   // One insert with the statement prepared once for the store's life.
   bool insert(std::uint32_t data_id, const std::string& time, const unsigned char* data,
               std::size_t length);
+  std::unique_ptr<HistoryReadConnection> reader_;  // read-only: the connection
   sqlite3* db_;
+  std::string path_;
   sqlite3_stmt* insert_ = nullptr;
 };
 
@@ -101,7 +112,8 @@ inline constexpr const char* kHistorySchema =
     " data_id INTEGER NOT NULL,"
     " time TEXT NOT NULL,"
     " record BLOB NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS history_by_unit ON history (data_id, id);";
+    "CREATE INDEX IF NOT EXISTS history_by_unit ON history (data_id, id);"
+    "CREATE INDEX IF NOT EXISTS history_by_time ON history (data_id, time);";
 
 // Local wall-clock time now, as the history stores it.
 std::string local_time_text();

@@ -124,7 +124,7 @@ void HistoryWriter::not_stored(const std::string& error) {
 
 bool HistoryWriter::prune() {
   std::string error;
-  const bool more = pruner_.step(*store_, error);
+  const bool more = pruner_.step(*store_, std::chrono::steady_clock::now(), error);
   if (!error.empty() && !pruning_failed_) {
     report("history: " + error + "; old rows stay until it can be done");
   } else if (error.empty() && pruning_failed_) {

@@ -23,7 +23,8 @@ namespace sitehost {
 //
 // With a retention, the same thread removes the rows beyond it in small
 // steps between writes (after a batch, as many steps as remove its rows and
-// hand back their pages), and looks again at least once a minute while no row comes.
+// hand back their pages), then empties the write-ahead log so that the file
+// shrinks at once, and looks again at least once a minute while no row comes.
 //
 // Rows that cannot be stored (a full disk, a read-only file) are counted,
 // not kept: the first failure is reported once, and so is the end of a run

@@ -2,9 +2,6 @@
 // unit, WAL journal, and the writer thread that never loses a queued row.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,57 +12,12 @@
 #include "host/services/history_retention.h"
 #include "host/services/history_store.h"
 #include "host/services/history_writer.h"
+#include "tests/host_services/history_file.h"
 
 namespace {
 
 using sitehost::HistoryStore;
-
-// A history file in a fresh folder, removed with it.
-class HistoryFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/velmocair-history-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/history.sqlite";
-  }
-  void TearDown() override {
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-      unlink((path_ + suffix).c_str());
-    }
-    rmdir(folder_.c_str());
-  }
-
-  std::unique_ptr<HistoryStore> open(
-      HistoryStore::Access access = HistoryStore::Access::read_write) {
-    std::string error;
-    auto store = HistoryStore::open(path_, access, error);
-    EXPECT_NE(store, nullptr) << error;
-    return store;
-  }
-
-  // Asks SQLite itself, past the store.
-  std::string query_text(const char* sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    std::string text;
-    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-      text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return text;
-  }
-
-  static std::vector<unsigned char> record(unsigned char fill) {
-    return std::vector<unsigned char>(441, fill);
-  }
-
-  std::string folder_;
-  std::string path_;
-};
+using velmocair::testing::HistoryFile;
 
 TEST_F(HistoryFile, KeepsOneRowPerStoreAndFindsTheNewestPerUnit) {
   auto store = open();
@@ -174,23 +126,21 @@ TEST_F(HistoryFile, AppendsNoneOfTheRowsWhenOneCannotBeStored) {
   EXPECT_EQ(query_text("SELECT COUNT(*) FROM history"), "0");
 }
 
-std::int64_t file_size(const std::string& path) {
-  struct stat status {};
-  return stat(path.c_str(), &status) == 0 ? static_cast<std::int64_t>(status.st_size) : -1;
-}
-
-bool exists(const std::string& path) { return file_size(path) >= 0; }
-
 // Steps the pruner until it is done; the steps it took.
-int prune_fully(HistoryStore& store, const sitehost::Retention& retention) {
-  const sitehost::HistoryPruner pruner(retention);
+int prune_fully(HistoryStore& store, sitehost::HistoryPruner& pruner,
+                std::chrono::steady_clock::time_point now = {}) {
   std::string error;
   int steps = 1;
-  while (pruner.step(store, error)) {
+  while (pruner.step(store, now, error)) {
     ++steps;
   }
   EXPECT_EQ(error, "");
   return steps;
+}
+
+int prune_fully(HistoryStore& store, const sitehost::Retention& retention) {
+  sitehost::HistoryPruner pruner(retention);
+  return prune_fully(store, pruner);
 }
 
 TEST_F(HistoryFile, RetentionRemovesTheOldestRowsBeyondItAndKeepsTheRest) {
@@ -226,6 +176,51 @@ TEST_F(HistoryFile, RetentionRemovesTheOldestRowsBeyondItAndKeepsTheRest) {
   EXPECT_EQ(query_text("SELECT max(id) - min(id) + 1 = count(*) FROM history"), "1")
       << "what stays is the newest rows, without holes";
   EXPECT_EQ(query_text("PRAGMA freelist_count"), "0") << "freed pages are handed back";
+  EXPECT_EQ(file_size(path_ + "-wal"), 0) << "and the log is emptied into the file";
+}
+
+// A reader in the middle of its rows keeps the log it reads from: the file
+// shrinks once it has let go, at the pruner's next try.
+TEST_F(HistoryFile, PruningGivesTheSpaceBackOnceNoReaderKeepsTheLog) {
+  constexpr int kRows = 3000;
+  {
+    std::vector<sitehost::HistoryRow> rows(kRows);
+    for (sitehost::HistoryRow& row : rows) {
+      row.data_id = 1;
+      row.time = "2001-01-01 00:00:00";
+      row.record = record(7);
+    }
+    ASSERT_EQ(open()->append_all(rows), "");
+  }
+  const std::int64_t full = file_size(path_);
+  auto store = open();
+  std::string error;
+  auto reader = store->query({}, error);
+  ASSERT_NE(reader, nullptr) << error;
+  ASSERT_TRUE(reader->next());
+
+  sitehost::Retention by_age;
+  by_age.keep_seconds = 3600;
+  sitehost::HistoryPruner pruner(by_age);
+  const auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  prune_fully(*store, pruner, now);
+  EXPECT_EQ(query_text("SELECT count(*) FROM history"), "0");
+  EXPECT_GT(file_size(path_ + "-wal"), 0) << "the reader keeps the log";
+  EXPECT_GE(file_size(path_), full);
+  int read = 1;
+  while (reader->next()) {
+    ++read;
+  }
+  EXPECT_EQ(read, kRows) << "the reader reads on in its snapshot: " << reader->error();
+  reader.reset();
+
+  const auto retry = sitehost::HistoryPruner::kLogRetry;
+  prune_fully(*store, pruner, now + retry - std::chrono::seconds(1));
+  EXPECT_GT(file_size(path_ + "-wal"), 0) << "not tried again before the retry";
+  prune_fully(*store, pruner, now + retry);
+  EXPECT_EQ(file_size(path_ + "-wal"), 0);
+  EXPECT_LT(file_size(path_), full / 10);
+  EXPECT_EQ(query_text("PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(HistoryFile, UnderRetentionTheFileLevelsOffOverALongRun) {

@@ -3,13 +3,11 @@
 #include "host/services/unit_controller.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "tests/host_services/history_file.h"
 #include "tests/support/test_unit.h"
 
 namespace {
@@ -74,17 +72,12 @@ TEST(UnitController, TurnsAlarmChangesIntoReportedRules) {
 }
 
 // A unit controller that keeps history in a fresh SQLite file.
-class UnitControllerHistory : public ::testing::Test {
+class UnitControllerHistory : public velmocair::testing::HistoryFile {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/velmocair-controller-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    path_ = folder_ + "/history.sqlite";
-    std::string error;
-    auto store =
-        sitehost::HistoryStore::open(path_, sitehost::HistoryStore::Access::read_write, error);
-    ASSERT_NE(store, nullptr) << error;
+    HistoryFile::SetUp();
+    auto store = open();
+    ASSERT_NE(store, nullptr);
     writer_ = std::make_unique<sitehost::HistoryWriter>(std::move(store), nullptr);
     controller_ = std::make_shared<sitehost::UnitController>(
         sitehost::HostServices{publisher_, thresholds_, writer_.get()});
@@ -93,25 +86,18 @@ class UnitControllerHistory : public ::testing::Test {
   }
   void TearDown() override {
     writer_.reset();
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-      unlink((path_ + suffix).c_str());
-    }
-    rmdir(folder_.c_str());
+    HistoryFile::TearDown();
   }
 
   bool load() { return device_.LoadFromCache(record_.data(), static_cast<int>(record_.size())); }
 
   std::optional<sitehost::HistoryRow> newest_row() {
     writer_->stop();
+    auto store = open(sitehost::HistoryStore::Access::read_only);
     std::string error;
-    auto store =
-        sitehost::HistoryStore::open(path_, sitehost::HistoryStore::Access::read_only, error);
-    EXPECT_NE(store, nullptr) << error;
     return store != nullptr ? store->newest(kDataId, error) : std::nullopt;
   }
 
-  std::string folder_;
-  std::string path_;
   sitehost::Publisher publisher_;
   sitehost::ThresholdService thresholds_{nullptr};
   std::unique_ptr<sitehost::HistoryWriter> writer_;
