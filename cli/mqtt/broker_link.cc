@@ -46,6 +46,37 @@ void require_ok(int code, const std::string& what) {
   }
 }
 
+// The library's text for an error, as part of a line: without its full stop.
+std::string error_text(int code) {
+  if (code == MOSQ_ERR_EAI) {
+    return "the host name does not resolve";
+  }
+  std::string text = mosquitto_strerror(code);
+  if (!text.empty() && text.back() == '.') {
+    text.pop_back();
+  }
+  return text;
+}
+
+// "the broker refused the connection: not authorised", from the library's
+// "Connection Refused: not authorised.".
+std::string refusal_text(int code) {
+  std::string text = mosquitto_connack_string(code);
+  const std::string::size_type colon = text.find(": ");
+  text = colon == std::string::npos ? text : text.substr(colon + 2);
+  if (!text.empty() && text.back() == '.') {
+    text.pop_back();
+  }
+  return "the broker refused the connection: " + text;
+}
+
+// OpenSSL's reason alone: "certificate verify failed" from
+// "OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed".
+std::string tls_reason(const std::string& line) {
+  const std::string::size_type colons = line.rfind("::");
+  return colons == std::string::npos ? line : line.substr(colons + 2);
+}
+
 std::string seconds_text(std::chrono::milliseconds delay) {
   const auto tenths = delay.count() / 100;
   return std::to_string(tenths / 10) + (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") +
@@ -292,12 +323,12 @@ std::string BrokerLink::reason_of(int code) {
     return refusal_;
   }
   if (code == MOSQ_ERR_TLS || (code != MOSQ_ERR_ERRNO && !last_error_.empty())) {
-    return "TLS: " + (last_error_.empty() ? std::string(mosquitto_strerror(code)) : last_error_);
+    return "TLS: " + (last_error_.empty() ? error_text(code) : tls_reason(last_error_));
   }
   if (code == MOSQ_ERR_ERRNO && error_number != 0) {
     return std::strerror(error_number);
   }
-  return mosquitto_strerror(code);
+  return error_text(code);
 }
 
 void BrokerLink::on_connect(mosquitto*, void* self, int code) {
@@ -305,10 +336,7 @@ void BrokerLink::on_connect(mosquitto*, void* self, int code) {
   {
     const std::lock_guard<std::mutex> lock(link.mutex_);
     if (code != 0) {
-      link.refusal_ = mosquitto_connack_string(code);
-      if (!link.refusal_.empty() && link.refusal_.back() == '.') {
-        link.refusal_.pop_back();
-      }
+      link.refusal_ = refusal_text(code);
       return;
     }
     link.connected_ = true;

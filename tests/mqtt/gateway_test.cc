@@ -387,5 +387,322 @@ TEST(Gateway, LateSubscriberSeesValidDiscoveryAndStateAndEveryCommandTopicAnswer
   EXPECT_EQ(site.gateway().counts().refused, 0U);
 }
 
+// The time stamp a payload carries: the document's "更新时间".
+std::string document_time(const std::string& payload) {
+  return parsed(payload)[status::kUpdateTime].asString();
+}
+
+std::size_t count_on(const std::vector<MqttListener::Message>& messages, const std::string& topic,
+                     std::size_t from = 0) {
+  std::size_t count = 0;
+  for (std::size_t i = from; i < messages.size(); ++i) {
+    count += messages[i].topic == topic ? 1 : 0;
+  }
+  return count;
+}
+
+// Waits until a republish that began after message `from` has ended for
+// unit 0 of `site`: its every configuration, then its link statistics.
+bool wait_republished(const MqttListener& listener, const Site& site, std::size_t from) {
+  const std::string link = site.topics().link(site.topic_id(0));
+  return listener.wait_until(
+      [&](const auto& messages) {
+        std::set<std::string> configs;
+        std::size_t last_config = from;
+        for (std::size_t i = from; i < messages.size(); ++i) {
+          if (is_config(messages[i].topic)) {
+            configs.insert(messages[i].topic);
+            last_config = i;
+          }
+        }
+        return configs.size() == entities_per_unit() && count_on(messages, link, last_config) > 0;
+      },
+      kBrokerWait);
+}
+
+struct SetCase {
+  bool read_only;
+  const char* word;
+  const char* payload;
+  bool request;        // handed to the host
+  const char* result;  // the start of the published result
+};
+
+TEST(Gateway, RefusedCommandsMakeNoRequestAndAreAnswered) {
+  // clang-format off
+  const SetCase cases[] = {
+      {false, "temperature", "6554",   false, "refused: outside 0..6553"},
+      {false, "humidity",    "101",    false, "refused: outside 0..100"},
+      {false, "temperature", "23.5",   false, "refused: not a whole number"},
+      {false, "power",       "toggle", false, "refused: not ON, OFF"},
+      {false, "fan",         "1",      false, "refused: no such command"},
+      {false, "temperature", "24",     true,  "confirmed"},
+      {true,  "power",       "ON",     false, "refused: the bridge is read-only"},
+      {true,  "temperature", "24",     false, "refused: the bridge is read-only"},
+  };
+  // clang-format on
+  BrokerProcess broker;
+  MqttListener listener(broker.port());
+  for (const bool read_only : {false, true}) {
+    const std::size_t start = listener.count();
+    Site site(broker.url(), {1, read_only});
+    site.cycle(0, 1);
+    // Published after the gateway subscribed to its set topics.
+    ASSERT_TRUE(
+        listener.wait_for(site.topics().document(site.topic_id(0)), "", kBrokerWait, start));
+    const std::string result_topic = site.topics().result(site.topic_id(0));
+    for (const SetCase& row : cases) {
+      if (row.read_only != read_only) {
+        continue;
+      }
+      SCOPED_TRACE(std::string(row.word) + " " + row.payload);
+      const std::size_t from = listener.count();
+      listener.publish(site.topics().set(site.topic_id(0), row.word), row.payload);
+      if (row.request) {
+        ASSERT_TRUE(site.wait_for_requests(1));
+        for (Site::Pending& pending : site.take_requests()) {
+          pending.reply({true, "confirmed"});
+        }
+      }
+      ASSERT_TRUE(listener.wait_for(result_topic, "", kBrokerWait, from));
+      const auto results = listener.payloads(result_topic);
+      EXPECT_EQ(parsed(results.back())["result"].asString().rfind(row.result, 0), 0U)
+          << results.back();
+      EXPECT_TRUE(site.take_requests().empty());
+    }
+    const GatewayCounts counts = site.gateway().counts();
+    EXPECT_EQ(counts.commands, read_only ? 0U : 1U);
+    if (read_only) {
+      const auto retained = listener.latest();
+      const auto climate = std::find_if(retained.begin(), retained.end(), [](const auto& entry) {
+        return entry.first.find("/climate/") != std::string::npos;
+      });
+      ASSERT_NE(climate, retained.end());
+      for (const std::string& key : parsed(climate->second).getMemberNames()) {
+        EXPECT_EQ(key.find("command_topic"), std::string::npos) << key;
+      }
+    }
+  }
+}
+
+TEST(Gateway, AnAbruptEndPublishesTheLastWill) {
+  BrokerProcess broker;
+  MqttListener listener(broker.port());
+  const TopicLayout topics(kDefaultBaseTopic, kDefaultDiscoveryPrefix);
+  testing::ChildProcess host({VELMOCAIR_MQTT_GATEWAY_CHILD, broker.url()}, broker.path("host.out"),
+                             broker.path("host.err"));
+  ASSERT_TRUE(listener.wait_for(topics.document("crac-1"), "", kBrokerWait))
+      << testing::read_file(broker.path("host.err"));
+  ASSERT_EQ(listener.latest().at(topics.bridge_availability()), "online");
+  const std::size_t from = listener.count();
+  host.signal(SIGKILL);
+  EXPECT_TRUE(listener.wait_for(topics.bridge_availability(), "offline", kBrokerWait, from));
+}
+
+TEST(Gateway, ABrokerRestartBringsEverythingBack) {
+  BrokerProcess broker;
+  Site site(broker.url(), {1});
+  site.cycle(0, 1);
+  {
+    MqttListener listener(broker.port());
+    ASSERT_TRUE(listener.wait_for(site.topics().document(site.topic_id(0)), "", kBrokerWait));
+  }
+  broker.restart();
+  MqttListener listener(broker.port());
+  ASSERT_TRUE(listener.wait_until(
+      [&](const auto& messages) {
+        return count_configs(messages) == entities_per_unit() &&
+               count_on(messages, site.topics().document(site.topic_id(0))) > 0;
+      },
+      kBrokerWait));
+  const auto retained = listener.latest();
+  EXPECT_EQ(retained.at(site.topics().bridge_availability()), "online");
+  EXPECT_EQ(retained.at(site.topics().availability(site.topic_id(0))), "online");
+  EXPECT_EQ(document_time(retained.at(site.topics().document(site.topic_id(0)))),
+            "2026-12-8 14:0:1");
+  EXPECT_EQ(site.gateway().counts().connections, 2U);
+  EXPECT_TRUE(site.wait_for_notice("mqtt: lost the connection to " + broker.url()));
+}
+
+TEST(Gateway, HomeAssistantsBirthMessageRepublishes) {
+  BrokerProcess broker;
+  Site site(broker.url(), {1});
+  site.cycle(0, 1);
+  MqttListener listener(broker.port());
+  ASSERT_TRUE(listener.wait_until(
+      [&](const auto& messages) { return count_configs(messages) == entities_per_unit(); },
+      kBrokerWait));
+  const std::size_t from = listener.count();
+  listener.publish("homeassistant/status", "online");
+  const std::string return_air =
+      site.topics().value(site.topic_id(0), member_id(member_index(status::kIndoor, "回风温度")));
+  EXPECT_TRUE(listener.wait_until(
+      [&](const auto& messages) {
+        std::set<std::string> configs;
+        for (std::size_t i = from; i < messages.size(); ++i) {
+          if (is_config(messages[i].topic)) {
+            configs.insert(messages[i].topic);
+          }
+        }
+        return configs.size() == entities_per_unit() && count_on(messages, return_air, from) > 0 &&
+               count_on(messages, site.topics().availability(site.topic_id(0)), from) > 0;
+      },
+      kBrokerWait));
+}
+
+TEST(Gateway, AUnitFailingPastItsAgeGoesOfflineAndItsValuesAreNotPublishedAsFresh) {
+  BrokerProcess broker;
+  MqttListener listener(broker.port());
+  Site site(broker.url(), {1, false, true});
+  const std::string availability = site.topics().availability(site.topic_id(0));
+  const std::string value_prefix = site.topics().value(site.topic_id(0), "");
+  site.cycle(0, 1);
+  ASSERT_TRUE(wait_republished(listener, site, 0));
+  ASSERT_TRUE(listener.wait_for(availability, "online", kBrokerWait));
+
+  site.advance(kDefaultOfflineAfter);
+  LinkFigures failing;
+  failing.cycles_failed = 1;
+  site.gateway().cycle_failed(0, failing);
+  const std::size_t at_age = listener.count();
+  site.advance(std::chrono::seconds(1));
+  failing.cycles_failed = 2;
+  site.gateway().cycle_failed(0, failing);
+  ASSERT_TRUE(listener.wait_for(availability, "offline", kBrokerWait, at_age));
+  // Within the age the unit had stayed online.
+  EXPECT_EQ(count_on(listener.messages(), availability, at_age), 1U);
+
+  const std::size_t from = listener.count();
+  listener.publish("homeassistant/status", "online");
+  ASSERT_TRUE(wait_republished(listener, site, from));
+  const auto messages = listener.messages();
+  for (std::size_t i = from; i < messages.size(); ++i) {
+    EXPECT_NE(messages[i].topic.rfind(value_prefix, 0), 0U) << messages[i].topic;
+    EXPECT_NE(messages[i].topic, site.topics().document(site.topic_id(0)));
+    if (messages[i].topic == availability) {
+      EXPECT_EQ(messages[i].payload, "offline");
+    }
+  }
+
+  const std::size_t back = listener.count();
+  site.cycle(0, 50);
+  ASSERT_TRUE(listener.wait_for(site.topics().document(site.topic_id(0)), "", kBrokerWait, back));
+  const auto after = listener.messages();
+  EXPECT_EQ(count_on(after, availability, back), 1U);
+  std::size_t values = 0;
+  for (std::size_t i = back; i < after.size(); ++i) {
+    values += after[i].topic.rfind(value_prefix, 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(values, kMemberCount);  // every value, fresh
+}
+
+TEST(Gateway, AnOutageKeepsTheLatestStateAndBackfillsExactlyTheMissedRecords) {
+  BrokerProcess broker({false, false, true});
+  // A session that outlasts the broker's restart, as a recorder's would.
+  MqttListener watcher(broker.port(), "#", "recorder");
+  Site site(broker.url(), {1, false, false, true});
+  const std::string document = site.topics().document(site.topic_id(0));
+  const std::string backfill = site.topics().backfill(site.topic_id(0));
+  site.cycle(0, 1);
+  ASSERT_TRUE(watcher.wait_for(document, "", kBrokerWait));
+
+  broker.stop();
+  ASSERT_TRUE(site.wait_for_notice("mqtt: lost the connection"));
+  for (int second = 2; second <= 6; ++second) {
+    site.cycle(0, second);
+  }
+  broker.start();
+  ASSERT_TRUE(watcher.wait_until(
+      [&](const auto& messages) { return count_on(messages, backfill) == 4; }, kBrokerWait));
+  ASSERT_TRUE(watcher.wait_until(
+      [&](const auto& messages) {
+        for (const auto& message : messages) {
+          if (message.topic == document && document_time(message.payload) == "2026-12-8 14:0:6") {
+            return true;
+          }
+        }
+        return false;
+      },
+      kBrokerWait));
+  std::vector<std::string> times;
+  for (const std::string& payload : watcher.payloads(backfill)) {
+    times.push_back(document_time(payload));
+  }
+  EXPECT_EQ(times, (std::vector<std::string>{"2026-12-8 14:0:2", "2026-12-8 14:0:3",
+                                             "2026-12-8 14:0:4", "2026-12-8 14:0:5"}));
+  std::vector<std::string> live;
+  for (const std::string& payload : watcher.payloads(document)) {
+    live.push_back(document_time(payload));
+  }
+  EXPECT_EQ(live.front(), "2026-12-8 14:0:1");
+  EXPECT_EQ(live.back(), "2026-12-8 14:0:6");
+  EXPECT_EQ(std::count(live.begin(), live.end(), "2026-12-8 14:0:3"), 0);
+  EXPECT_TRUE(watcher.wait_for(site.topics().bridge_dropped(), "{\"dropped\":4}", kBrokerWait));
+  EXPECT_EQ(site.gateway().counts().backfilled, 4U);
+}
+
+struct ConnectCase {
+  const char* name;
+  bool tls;
+  const char* password;
+  bool other_ca;
+  const char* reason;  // empty: it connects
+};
+
+TEST(Gateway, AFailingConnectionSaysWhyOnceAndKeepsTrying) {
+  // clang-format off
+  const ConnectCase cases[] = {
+      {"right password",   false, BrokerProcess::kPassword, false, ""},
+      {"wrong password",   false, "guess",                  false, "not authorised"},
+      {"right CA",         true,  BrokerProcess::kPassword, false, ""},
+      {"another CA",       true,  BrokerProcess::kPassword, true,  "certificate verify failed"},
+  };
+  // clang-format on
+  BrokerProcess broker({true, true, false});
+  for (const ConnectCase& row : cases) {
+    SCOPED_TRACE(row.name);
+    GatewayOptions options;
+    const std::string port = std::to_string(row.tls ? broker.tls_port() : broker.port());
+    const std::string url =
+        std::string(row.tls ? "mqtts" : "mqtt") + "://" + BrokerProcess::kUser +
+        "@127.0.0.1:" + port +
+        (row.tls ? "?ca=" + (row.other_ca ? broker.other_ca_file() : broker.ca_file()) : "");
+    options.broker = parse_broker_url(url, "URL");
+    options.password = row.password;
+    options.units = {
+        {"crac-1", kFirstDataId}
+    };
+    options.read_only = true;
+    std::mutex mutex;
+    std::vector<std::string> notices;
+    options.notice = [&](const std::string& line) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      notices.push_back(line);
+    };
+    Gateway gateway(options);
+    gateway.start();
+    const auto deadline = std::chrono::steady_clock::now() + kBrokerWait;
+    const bool connects = *row.reason == '\0';
+    while (std::chrono::steady_clock::now() < deadline &&
+           (connects ? gateway.counts().connections == 0 : gateway.counts().attempts < 3)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    gateway.stop();
+    const std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(notices.size(), 1U) << (notices.empty() ? "" : notices.back());
+    if (connects) {
+      EXPECT_EQ(gateway.counts().connections, 1U);
+      EXPECT_EQ(notices.front(), "mqtt: connected to " + options.broker.where());
+      continue;
+    }
+    EXPECT_GE(gateway.counts().attempts, 3U);
+    EXPECT_EQ(gateway.counts().connections, 0U);
+    EXPECT_EQ(notices.front().rfind("mqtt: cannot connect to " + options.broker.where() + ": ", 0),
+              0U)
+        << notices.front();
+    EXPECT_NE(notices.front().find(row.reason), std::string::npos) << notices.front();
+  }
+}
+
 }  // namespace
 }  // namespace velmocair::mqtt
