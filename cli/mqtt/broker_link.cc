@@ -161,7 +161,9 @@ bool BrokerLink::stopping() const {
 
 BrokerLink::Counts BrokerLink::counts() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return counts_;
+  Counts counts = counts_;
+  counts.unconfirmed = in_flight_;
+  return counts;
 }
 
 bool BrokerLink::publish(const std::string& topic, std::string_view payload, Qos qos,

@@ -70,6 +70,7 @@ class BrokerLink {
     std::uint64_t attempts = 0;     // connection attempts
     std::uint64_t connections = 0;  // accepted by the broker
     std::uint64_t published = 0;    // messages handed to the library
+    std::uint64_t unconfirmed = 0;  // of them, not yet confirmed
   };
   Counts counts() const;
 

@@ -2,6 +2,7 @@
 
 #include <json/writer.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -30,6 +31,9 @@ constexpr std::chrono::milliseconds kTick{250};
 // Units whose configuration and state one pass of a republish sends before
 // the worker looks at new states and commands again.
 constexpr std::size_t kUnitsPerPass = 4;
+// States the worker takes from the slots at a time: the copies it holds
+// stay few however many units complete at once.
+constexpr std::size_t kStatesPerPass = 32;
 // Stored records one pass of backfill publishes.
 constexpr std::size_t kRecordsPerPass = 64;
 // Link statistics of a unit whose cycles complete are published this often.
@@ -154,7 +158,7 @@ class Gateway::Worker {
   bool connected_ = false;
   bool republish_requested_ = false;
   std::vector<Slot> slots_;
-  std::vector<std::size_t> queued_;
+  std::deque<std::size_t> queued_;
   std::deque<SetMessage> set_messages_;
   std::deque<Outcome> outcomes_;
 
@@ -252,6 +256,7 @@ GatewayCounts Gateway::Worker::counts() const {
   counts.attempts = link.attempts;
   counts.connections = link.connections;
   counts.published = link.published;
+  counts.unconfirmed = link.unconfirmed;
   counts.dropped = dropped_;
   counts.backfilled = backfilled_;
   counts.commands = commands_;
@@ -375,16 +380,17 @@ void Gateway::Worker::take_and_handle() {
       republish_requested_ = false;
       republish_next_ = 0;
     }
-    for (const std::size_t unit : queued_) {
-      Slot& slot = slots_[unit];
-      states.emplace_back(unit, slot);
+    const std::size_t taken = std::min(queued_.size(), kStatesPerPass);
+    for (std::size_t i = 0; i < taken; ++i) {
+      Slot& slot = slots_[queued_[i]];
+      states.emplace_back(queued_[i], slot);
       slot.state = false;
       slot.link = false;
       slot.replaced = 0;
       slot.first_replaced.reset();
       slot.queued = false;
     }
-    queued_.clear();
+    queued_.erase(queued_.begin(), queued_.begin() + static_cast<std::ptrdiff_t>(taken));
     set_messages.swap(set_messages_);
     outcomes.swap(outcomes_);
   }

@@ -59,7 +59,9 @@ using HistoryReader = std::function<void(std::uint32_t data_id, const RecordTime
 using SteadyClock = std::chrono::steady_clock;
 
 inline constexpr std::chrono::seconds kDefaultOfflineAfter{30};
-inline constexpr std::size_t kDefaultWindow = 256;
+// Unconfirmed messages at most: the library then holds at most this many
+// documents (of about 12 KB) however slow the broker.
+inline constexpr std::size_t kDefaultWindow = 64;
 
 struct GatewayOptions {
   BrokerSettings broker;
@@ -80,6 +82,7 @@ struct GatewayCounts {
   std::uint64_t attempts = 0;     // connection attempts
   std::uint64_t connections = 0;  // accepted
   std::uint64_t published = 0;    // messages
+  std::uint64_t unconfirmed = 0;  // of them, not yet confirmed by the broker
   std::uint64_t dropped = 0;      // states replaced before they were published
   std::uint64_t backfilled = 0;   // stored records published on backfill topics
   std::uint64_t commands = 0;     // handed to on_command

@@ -15,7 +15,7 @@ constexpr int kHoursPerDay = 24;
 
 // The UTC offset of a local time, in minutes east; 0 where the C library
 // cannot tell.
-long utc_offset_minutes(const RecordTime& time) {
+long offset_from_library(const RecordTime& time) {
   std::tm fields = boost::posix_time::to_tm(time);
   fields.tm_isdst = -1;
   const std::time_t seconds = std::mktime(&fields);
@@ -24,6 +24,22 @@ long utc_offset_minutes(const RecordTime& time) {
     return 0;
   }
   return local.tm_gmtoff / kSecondsPerMinute;
+}
+
+// The same, asked of the C library once per minute of local time on each
+// thread (it looks at the time zone file on every call): offsets change
+// on whole minutes.
+long utc_offset_minutes(const RecordTime& time) {
+  struct Known {
+    RecordTime minute;
+    long offset = 0;
+  };
+  thread_local Known known;
+  const RecordTime minute = time - boost::posix_time::seconds(time.time_of_day().seconds());
+  if (known.minute != minute) {
+    known = {minute, offset_from_library(minute)};
+  }
+  return known.offset;
 }
 
 }  // namespace
@@ -55,7 +71,7 @@ std::optional<RecordTime> parse_document_time(const std::string& text) {
 std::string document_time_text(const RecordTime& time) {
   const auto date = time.date();
   const auto clock = time.time_of_day();
-  char text[48];
+  char text[128];
   std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", static_cast<unsigned>(date.year()),
                 static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
                 static_cast<unsigned>(clock.hours()), static_cast<unsigned>(clock.minutes()),
@@ -68,7 +84,7 @@ std::string iso_time(const RecordTime& time) {
   const auto clock = time.time_of_day();
   const long offset = utc_offset_minutes(time);
   const long magnitude = offset < 0 ? -offset : offset;
-  char text[48];
+  char text[128];
   std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02ld:%02ld",
                 static_cast<unsigned>(date.year()), static_cast<unsigned>(date.month()),
                 static_cast<unsigned>(date.day()), static_cast<unsigned>(clock.hours()),

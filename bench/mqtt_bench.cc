@@ -1,0 +1,359 @@
+// The MQTT bridge's cost: on the bus thread per completed cycle (the
+// document reduced to its values and handed over), the status document it
+// writes, and rounds of 1,000 units published to Debian's mosquitto on
+// loopback, with a subscriber in a process of its own counting the
+// documents: process CPU per unit-cycle, the time a round takes to reach
+// the subscriber, and heap per unit. The benchmark starts and stops the
+// broker and the subscriber itself.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/allocation_counter.h"
+#include "bench/bench_unit.h"
+#include "cli/mqtt/gateway.h"
+#include "cli/mqtt/unit_values.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace velmocair;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kFleet = 1000;
+// Documents rotated through the rounds, each with other values in a few
+// members, as a unit's cycles differ in a few readings.
+constexpr std::size_t kDocuments = 8;
+constexpr std::size_t kChangedMembers = 5;
+constexpr std::uint16_t kFirstReading = 200;
+constexpr auto kPollEvery = std::chrono::milliseconds(20);
+constexpr auto kLimit = std::chrono::seconds(120);
+constexpr double kMicrosecondsPerSecond = 1e6;
+constexpr double kMillisecondsPerSecond = 1e3;
+
+double process_cpu_seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+std::string scratch_path(const std::string& name) {
+  return "/tmp/velmocair-mqtt-bench-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int free_port() {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
+  close(sock);
+  return ntohs(address.sin_port);
+}
+
+bool accepts(int port) {
+  const int sock = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(sock);
+  return ok;
+}
+
+// A process of the machine, its output in a file, ended with the object.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::string& output) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+      args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
+      throw std::runtime_error("cannot start " + argv[0]);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Child() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Waits for the exit, at most `limit`; false when it runs on.
+  bool ended_within(std::chrono::seconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+      }
+      std::this_thread::sleep_for(kPollEvery);
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+class Broker {
+ public:
+  Broker() : port_(free_port()) {
+    const std::string configuration = scratch_path("mosquitto.conf");
+    std::ofstream(configuration) << "listener " << port_
+                                 << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                                    "max_queued_messages 0\nuser root\n";
+    process_ = std::make_unique<Child>(std::vector<std::string>{"mosquitto", "-c", configuration},
+                                       scratch_path("broker.log"));
+    const auto deadline = Clock::now() + kLimit;
+    while (!accepts(port_) && Clock::now() < deadline) {
+      std::this_thread::sleep_for(kPollEvery);
+    }
+  }
+  int port() const { return port_; }
+  std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  int port_;
+  std::unique_ptr<Child> process_;
+};
+
+// A subscriber that exits once it has received `count` live documents.
+class DocumentCounter {
+ public:
+  DocumentCounter(int port, std::size_t count)
+      : output_(scratch_path("subscriber.log")),
+        process_({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t",
+                  "velmocair/+/document", "-q", "1", "-R", "-d", "-F", "%t", "-C",
+                  std::to_string(count)},
+                 output_) {
+    const auto deadline = Clock::now() + kLimit;
+    while (read_text(output_).find("Subscribed") == std::string::npos) {
+      if (Clock::now() > deadline) {
+        throw std::runtime_error("the subscriber did not subscribe");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  bool received_all() { return process_.ended_within(kLimit); }
+
+ private:
+  std::string output_;
+  Child process_;
+};
+
+// Documents the plug-in builds from records that differ in a few readings.
+std::vector<Json::Value> plugin_documents() {
+  std::vector<Json::Value> documents;
+  BenchUnit unit;
+  for (std::size_t k = 0; k < kDocuments; ++k) {
+    std::vector<unsigned char> record(sizeof(Velmocair_Data_t), 0);
+    std::size_t changed = 0;
+    for (std::size_t member = 0; member < mqtt::kMemberCount && changed < kChangedMembers;
+         ++member) {
+      const status::Member& row = mqtt::document_member(member);
+      if (row.rule == status::Rule::number) {
+        const auto reading = static_cast<std::uint16_t>(kFirstReading + k);
+        record[row.offset.value] = static_cast<unsigned char>(reading & 0xFF);
+        record[row.offset.value + 1] = static_cast<unsigned char>(reading >> 8);
+        ++changed;
+      }
+    }
+    unit.device.LoadFromCache(record.data(), static_cast<int>(record.size()));
+    Json::Value* document = nullptr;
+    int length = 0;
+    unit.device.DeviceIoControl(803, nullptr, 0, &document, sizeof document, length);
+    documents.push_back(*document);
+  }
+  return documents;
+}
+
+mqtt::GatewayOptions fleet_options(const std::string& url) {
+  mqtt::GatewayOptions options;
+  options.broker = mqtt::parse_broker_url(url, "URL");
+  options.read_only = true;
+  for (std::size_t i = 0; i < kFleet; ++i) {
+    options.units.push_back({"crac-" + std::to_string(i + 1), static_cast<std::uint32_t>(i + 1)});
+  }
+  return options;
+}
+
+// Waits until the gateway has handed over all it had and the broker
+// confirmed it: its counts stand still for a moment with nothing
+// unconfirmed.
+void wait_settled(const mqtt::Gateway& gateway) {
+  std::uint64_t published = gateway.counts().published;
+  const auto deadline = Clock::now() + kLimit;
+  while (Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const mqtt::GatewayCounts counts = gateway.counts();
+    if (counts.published == published && counts.unconfirmed == 0 && counts.connections > 0) {
+      return;
+    }
+    published = counts.published;
+  }
+  throw std::runtime_error("the gateway did not settle");
+}
+
+// One round: every unit's next cycle, its time stamp one second on.
+void feed_round(mqtt::Gateway& gateway, std::vector<Json::Value>& documents, int round) {
+  Json::Value& document = documents[static_cast<std::size_t>(round) % documents.size()];
+  document[status::kUpdateTime] = mqtt::document_time_text(
+      mqtt::RecordTime(boost::gregorian::date(2026, 12, 8), boost::posix_time::seconds(round)));
+  for (std::size_t unit = 0; unit < kFleet; ++unit) {
+    gateway.cycle_completed(unit, document, {});
+  }
+}
+
+void BM_ExtractValues(benchmark::State& state) {
+  const std::vector<Json::Value> documents = plugin_documents();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mqtt::extract_values(documents[0]));
+  }
+}
+BENCHMARK(BM_ExtractValues);
+
+void BM_DocumentText(benchmark::State& state) {
+  const mqtt::UnitValues values = mqtt::extract_values(plugin_documents()[0]);
+  const mqtt::RecordTime time(boost::gregorian::date(2026, 12, 8));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mqtt::document_text(values, time));
+  }
+}
+BENCHMARK(BM_DocumentText);
+
+// What a bus thread spends on a completed cycle: the call alone.
+void BM_CycleCompletedCall(benchmark::State& state) {
+  const Broker broker;
+  std::vector<Json::Value> documents = plugin_documents();
+  mqtt::Gateway gateway(fleet_options(broker.url()));
+  gateway.start();
+  wait_settled(gateway);
+  int round = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Json::Value& document = documents[static_cast<std::size_t>(round) % documents.size()];
+    document[status::kUpdateTime] = mqtt::document_time_text(
+        mqtt::RecordTime(boost::gregorian::date(2026, 12, 8), boost::posix_time::seconds(round)));
+    ++round;
+    state.ResumeTiming();
+    gateway.cycle_completed(static_cast<std::size_t>(round) % kFleet, document, {});
+  }
+}
+BENCHMARK(BM_CycleCompletedCall);
+
+// Rounds of all 1,000 units: process CPU per unit-cycle (this thread, the
+// gateway's and the network thread), and the time from the first cycle of
+// a round to the subscriber's having every unit's document.
+void BM_FleetRound(benchmark::State& state) {
+  const Broker broker;
+  std::vector<Json::Value> documents = plugin_documents();
+  mqtt::Gateway gateway(fleet_options(broker.url()));
+  gateway.start();
+  wait_settled(gateway);  // the discovery of 1,000 devices
+  feed_round(gateway, documents, 0);
+  wait_settled(gateway);
+  int round = 1;
+  double cpu = 0;
+  double wall = 0;
+  for (auto _ : state) {
+    DocumentCounter subscriber(broker.port(), kFleet);
+    const double cpu_start = process_cpu_seconds();
+    const auto start = Clock::now();
+    feed_round(gateway, documents, round++);
+    if (!subscriber.received_all()) {
+      state.SkipWithError("the subscriber did not receive every document");
+      return;
+    }
+    const std::chrono::duration<double> took = Clock::now() - start;
+    wall += took.count();
+    wait_settled(gateway);
+    cpu += process_cpu_seconds() - cpu_start;
+    state.SetIterationTime(took.count());
+  }
+  const auto rounds = static_cast<double>(state.iterations());
+  state.counters["cpu_us/unit-cycle"] =
+      cpu / rounds / static_cast<double>(kFleet) * kMicrosecondsPerSecond;
+  state.counters["round_ms"] = wall / rounds * kMillisecondsPerSecond;
+  state.counters["dropped"] = static_cast<double>(gateway.counts().dropped);
+}
+BENCHMARK(BM_FleetRound)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+// Heap the bridge holds per unit once every unit has been published (the
+// gateway with its client, less the documents it was fed), and the most it
+// held at any moment from its start, discovery included.
+void BM_MemoryPerUnit(benchmark::State& state) {
+  const Broker broker;
+  std::vector<Json::Value> documents = plugin_documents();
+  double held = 0;
+  double peak = 0;
+  for (auto _ : state) {
+    const std::int64_t before = live_heap_bytes();
+    std::atomic<bool> sampling{true};
+    std::atomic<std::int64_t> most{0};
+    std::thread sampler([&] {
+      while (sampling) {
+        most = std::max(most.load(), live_heap_bytes() - before);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+    {
+      mqtt::Gateway gateway(fleet_options(broker.url()));
+      gateway.start();
+      wait_settled(gateway);
+      for (int round = 1; round <= 3; ++round) {
+        feed_round(gateway, documents, round);
+      }
+      wait_settled(gateway);
+      held = static_cast<double>(live_heap_bytes() - before) / static_cast<double>(kFleet);
+    }
+    sampling = false;
+    sampler.join();
+    peak = static_cast<double>(most.load()) / static_cast<double>(kFleet);
+  }
+  state.counters["held_bytes/unit"] = held;
+  state.counters["peak_bytes/unit"] = peak;
+}
+BENCHMARK(BM_MemoryPerUnit)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
