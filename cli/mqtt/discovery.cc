@@ -23,6 +23,7 @@ constexpr char kOrigin[] = "velmocair-host";
 constexpr int kQos = 1;
 constexpr double kTenthsPrecision = 0.1;
 constexpr int kWholeStep = 1;
+constexpr int kDecimalDigits = 15;
 
 // What every entity of a unit shares.
 class UnitEntities {
@@ -33,6 +34,8 @@ class UnitEntities {
         node_(id_word(base_topic) + "_" + std::to_string(unit.data_id)) {
     builder_["indentation"] = "";
     builder_["emitUTF8"] = true;
+    // 0.1, not the 17 digits of the double nearest to it.
+    builder_["precision"] = kDecimalDigits;
     Json::Value bridge(Json::objectValue);
     bridge["topic"] = topics.bridge_availability();
     Json::Value own(Json::objectValue);

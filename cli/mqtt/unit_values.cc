@@ -17,7 +17,7 @@ using status::Rule;
 // Texts the document is written with need no JSON escapes.
 constexpr bool plain_json_text(const char* text) {
   for (; *text != '\0'; ++text) {
-    if (*text == '"' || *text == '\\' || (*text >= 0 && *text < ' ')) {
+    if (*text == '"' || *text == '\\' || static_cast<unsigned char>(*text) < ' ') {
       return false;
     }
   }

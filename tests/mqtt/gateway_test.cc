@@ -254,7 +254,7 @@ std::vector<Json::Value> carry_out(Site& site, int second) {
   return writes;
 }
 
-TEST(Gateway, LateSubscriberSeesValidDiscoveryAndStateAndEveryCommandTopicAnswers) {
+TEST(MqttGateway, LateSubscriberSeesValidDiscoveryAndStateAndEveryCommandTopicAnswers) {
   BrokerProcess broker;
   Site site(broker.url(), {2});
   const std::size_t return_air = member_index(status::kIndoor, "回风温度");
@@ -428,7 +428,7 @@ struct SetCase {
   const char* result;  // the start of the published result
 };
 
-TEST(Gateway, RefusedCommandsMakeNoRequestAndAreAnswered) {
+TEST(MqttGateway, RefusedCommandsMakeNoRequestAndAreAnswered) {
   // clang-format off
   const SetCase cases[] = {
       {false, "temperature", "6554",   false, "refused: outside 0..6553"},
@@ -485,7 +485,7 @@ TEST(Gateway, RefusedCommandsMakeNoRequestAndAreAnswered) {
   }
 }
 
-TEST(Gateway, AnAbruptEndPublishesTheLastWill) {
+TEST(MqttGateway, AnAbruptEndPublishesTheLastWill) {
   BrokerProcess broker;
   MqttListener listener(broker.port());
   const TopicLayout topics(kDefaultBaseTopic, kDefaultDiscoveryPrefix);
@@ -499,7 +499,7 @@ TEST(Gateway, AnAbruptEndPublishesTheLastWill) {
   EXPECT_TRUE(listener.wait_for(topics.bridge_availability(), "offline", kBrokerWait, from));
 }
 
-TEST(Gateway, ABrokerRestartBringsEverythingBack) {
+TEST(MqttGateway, ABrokerRestartBringsEverythingBack) {
   BrokerProcess broker;
   Site site(broker.url(), {1});
   site.cycle(0, 1);
@@ -524,7 +524,7 @@ TEST(Gateway, ABrokerRestartBringsEverythingBack) {
   EXPECT_TRUE(site.wait_for_notice("mqtt: lost the connection to " + broker.url()));
 }
 
-TEST(Gateway, HomeAssistantsBirthMessageRepublishes) {
+TEST(MqttGateway, HomeAssistantsBirthMessageRepublishes) {
   BrokerProcess broker;
   Site site(broker.url(), {1});
   site.cycle(0, 1);
@@ -550,7 +550,7 @@ TEST(Gateway, HomeAssistantsBirthMessageRepublishes) {
       kBrokerWait));
 }
 
-TEST(Gateway, AUnitFailingPastItsAgeGoesOfflineAndItsValuesAreNotPublishedAsFresh) {
+TEST(MqttGateway, AUnitFailingPastItsAgeGoesOfflineAndItsValuesAreNotPublishedAsFresh) {
   BrokerProcess broker;
   MqttListener listener(broker.port());
   Site site(broker.url(), {1, false, true});
@@ -596,7 +596,7 @@ TEST(Gateway, AUnitFailingPastItsAgeGoesOfflineAndItsValuesAreNotPublishedAsFres
   EXPECT_EQ(values, kMemberCount);  // every value, fresh
 }
 
-TEST(Gateway, AnOutageKeepsTheLatestStateAndBackfillsExactlyTheMissedRecords) {
+TEST(MqttGateway, AnOutageKeepsTheLatestStateAndBackfillsExactlyTheMissedRecords) {
   BrokerProcess broker({false, false, true});
   // A session that outlasts the broker's restart, as a recorder's would.
   MqttListener watcher(broker.port(), "#", "recorder");
@@ -649,7 +649,7 @@ struct ConnectCase {
   const char* reason;  // empty: it connects
 };
 
-TEST(Gateway, AFailingConnectionSaysWhyOnceAndKeepsTrying) {
+TEST(MqttGateway, AFailingConnectionSaysWhyOnceAndKeepsTrying) {
   // clang-format off
   const ConnectCase cases[] = {
       {"right password",   false, BrokerProcess::kPassword, false, ""},

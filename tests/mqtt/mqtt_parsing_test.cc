@@ -23,7 +23,7 @@ struct UrlCase {
   const char* user;
 };
 
-TEST(BrokerUrl, AcceptedUrlsGiveTheirSettingsWithDefaultsForTheRest) {
+TEST(MqttBrokerUrl, AcceptedUrlsGiveTheirSettingsWithDefaultsForTheRest) {
   // clang-format off
   const UrlCase cases[] = {
       {"mqtt://broker",                      "broker",   1883, false, "velmocair", "homeassistant", 30, ""},
@@ -47,7 +47,7 @@ TEST(BrokerUrl, AcceptedUrlsGiveTheirSettingsWithDefaultsForTheRest) {
   }
 }
 
-TEST(BrokerUrl, RefusedUrlsSayWhyInOneLine) {
+TEST(MqttBrokerUrl, RefusedUrlsSayWhyInOneLine) {
   const std::pair<const char*, const char*> cases[] = {
       {"http://broker",                                   "no broker URL"                                     },
       {"mqtt://",                                         "host name is missing"                              },
@@ -81,7 +81,7 @@ TEST(BrokerUrl, RefusedUrlsSayWhyInOneLine) {
   }
 }
 
-TEST(BrokerUrl, PasswordComesFromItsFileOrVariableAndNeverUnread) {
+TEST(MqttBrokerUrl, PasswordComesFromItsFileOrVariableAndNeverUnread) {
   const testing::ScratchFolder folder;
   testing::write_file(folder.path("pass"), "s3cret\r\nsecond line\n");
   BrokerSettings settings =
@@ -111,7 +111,7 @@ struct PayloadCase {
   const char* refusal;
 };
 
-TEST(SetPayload, ParsedIntoCommandsOrRefusedWithTheReason) {
+TEST(MqttSetPayload, ParsedIntoCommandsOrRefusedWithTheReason) {
   const int most_temperature = kMaxRegisterValue / kTenthsPerUnit;
   const std::string temperature_range = "outside 0.." + std::to_string(most_temperature);
   // clang-format off

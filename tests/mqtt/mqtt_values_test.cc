@@ -43,7 +43,7 @@ void expect_same_document(const Json::Value& expected, const Json::Value& actual
   }
 }
 
-TEST(UnitValues, DocumentWrittenFromTheValuesIsThePluginsDocument) {
+TEST(MqttUnitValues, DocumentWrittenFromTheValuesIsThePluginsDocument) {
   UnitDocuments documents;
   std::mt19937 random(7);
   std::uniform_int_distribution<int> word(0, 0xFFFF);
@@ -64,7 +64,7 @@ TEST(UnitValues, DocumentWrittenFromTheValuesIsThePluginsDocument) {
   }
 }
 
-TEST(UnitValues, MembersMissingOrOfAnotherTypeAreLeftOut) {
+TEST(MqttUnitValues, MembersMissingOrOfAnotherTypeAreLeftOut) {
   UnitDocuments documents;
   Json::Value document = documents.document(testing::at_second(1));
   const std::size_t removed = member_index(status::kIndoor, "回风温度");
