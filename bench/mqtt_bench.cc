@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <mosquitto.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -18,9 +19,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -182,15 +185,15 @@ class DocumentCounter {
   Child process_;
 };
 
-// Documents the plug-in builds from records that differ in a few readings.
-std::vector<Json::Value> plugin_documents() {
+// Documents the plug-in builds from records that differ in `changing`
+// readings.
+std::vector<Json::Value> plugin_documents(std::size_t changing = kChangedMembers) {
   std::vector<Json::Value> documents;
   BenchUnit unit;
   for (std::size_t k = 0; k < kDocuments; ++k) {
     std::vector<unsigned char> record(sizeof(Velmocair_Data_t), 0);
     std::size_t changed = 0;
-    for (std::size_t member = 0; member < mqtt::kMemberCount && changed < kChangedMembers;
-         ++member) {
+    for (std::size_t member = 0; member < mqtt::kMemberCount && changed < changing; ++member) {
       const status::Member& row = mqtt::document_member(member);
       if (row.rule == status::Rule::number) {
         const auto reading = static_cast<std::uint16_t>(kFirstReading + k);
@@ -282,12 +285,13 @@ void BM_CycleCompletedCall(benchmark::State& state) {
 }
 BENCHMARK(BM_CycleCompletedCall);
 
-// Rounds of all 1,000 units: process CPU per unit-cycle (this thread, the
-// gateway's and the network thread), and the time from the first cycle of
-// a round to the subscriber's having every unit's document.
+// Rounds of all 1,000 units, each unit's cycle differing from its last in
+// the argument's number of readings: process CPU per unit-cycle (this
+// thread, the gateway's and the network thread), and the time from the
+// first cycle of a round to the subscriber's having every unit's document.
 void BM_FleetRound(benchmark::State& state) {
   const Broker broker;
-  std::vector<Json::Value> documents = plugin_documents();
+  std::vector<Json::Value> documents = plugin_documents(static_cast<std::size_t>(state.range(0)));
   mqtt::Gateway gateway(fleet_options(broker.url()));
   gateway.start();
   wait_settled(gateway);  // the discovery of 1,000 devices
@@ -317,7 +321,71 @@ void BM_FleetRound(benchmark::State& state) {
   state.counters["round_ms"] = wall / rounds * kMillisecondsPerSecond;
   state.counters["dropped"] = static_cast<double>(gateway.counts().dropped);
 }
-BENCHMARK(BM_FleetRound)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FleetRound)
+    ->Arg(0)
+    ->Arg(kChangedMembers)
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+// The floor the library sets: one client of its own (libmosquitto's
+// network thread) publishing messages of the argument's size and QoS, at
+// most 64 unconfirmed, as fast as they are confirmed. Process CPU per
+// message.
+void BM_LibraryPublish(benchmark::State& state) {
+  const Broker broker;
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const auto qos = static_cast<int>(state.range(1));
+  constexpr long kMessages = 20000;
+  constexpr long kWindow = 64;
+  struct Confirmations {
+    std::mutex mutex;
+    std::condition_variable changed;
+    long count = 0;
+  } confirmations;
+  mosquitto_lib_init();
+  mosquitto* client = mosquitto_new(nullptr, true, &confirmations);
+  mosquitto_publish_callback_set(client, [](mosquitto*, void* self, int) {
+    auto& counted = *static_cast<Confirmations*>(self);
+    {
+      const std::lock_guard<std::mutex> lock(counted.mutex);
+      ++counted.count;
+    }
+    counted.changed.notify_one();
+  });
+  mosquitto_connect(client, "127.0.0.1", broker.port(), 30);
+  mosquitto_loop_start(client);
+  const std::string payload(size, 'x');
+  const auto wait_for = [&](long count) {
+    std::unique_lock<std::mutex> lock(confirmations.mutex);
+    confirmations.changed.wait(lock, [&] { return confirmations.count >= count; });
+  };
+  double cpu = 0;
+  for (auto _ : state) {
+    const long start = confirmations.count;
+    const double cpu_start = process_cpu_seconds();
+    for (long i = 0; i < kMessages; ++i) {
+      wait_for(start + i - kWindow + 1);
+      const std::string topic = "velmocair/crac-" + std::to_string(i % kFleet) + "/document";
+      mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(size), payload.data(), qos,
+                        true);
+    }
+    wait_for(start + kMessages);
+    cpu += process_cpu_seconds() - cpu_start;
+  }
+  mosquitto_disconnect(client);
+  mosquitto_loop_stop(client, false);
+  mosquitto_destroy(client);
+  state.counters["cpu_us/message"] =
+      cpu / static_cast<double>(state.iterations() * kMessages) * kMicrosecondsPerSecond;
+}
+BENCHMARK(BM_LibraryPublish)
+    ->Args({100, 0})
+    ->Args({100, 1})
+    ->Args({14000, 0})
+    ->Args({14000, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Heap the bridge holds per unit once every unit has been published (the
 // gateway with its client, less the documents it was fed), and the most it
