@@ -19,6 +19,8 @@ constexpr int kLoopWaitMs = 100;
 constexpr int kConnectKeepalives = 2;
 constexpr int kMaxHostName = 256;
 constexpr std::chrono::seconds kDisconnectLimit{2};
+// At least once: the broker keeps what it has not delivered.
+constexpr int kQos = 1;
 
 void initialise_library() {
   static std::once_flag once;
@@ -104,7 +106,7 @@ BrokerLink::BrokerLink(const BrokerSettings& settings, const std::string& passwo
                "window");
     require_ok(
         mosquitto_will_set(client_, will.topic.c_str(), static_cast<int>(will.payload.size()),
-                           will.payload.data(), static_cast<int>(Qos::at_least_once), true),
+                           will.payload.data(), kQos, true),
         "last will");
     if (!settings.user.empty()) {
       require_ok(mosquitto_username_pw_set(client_, settings.user.c_str(),
@@ -166,8 +168,7 @@ BrokerLink::Counts BrokerLink::counts() const {
   return counts;
 }
 
-bool BrokerLink::publish(const std::string& topic, std::string_view payload, Qos qos,
-                         Retain retain) {
+bool BrokerLink::publish(const std::string& topic, std::string_view payload, Retain retain) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock,
@@ -179,7 +180,7 @@ bool BrokerLink::publish(const std::string& topic, std::string_view payload, Qos
   }
   const int code =
       mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                        payload.data(), static_cast<int>(qos), retain == Retain::yes);
+                        payload.data(), kQos, retain == Retain::yes);
   const std::lock_guard<std::mutex> lock(mutex_);
   if (code != MOSQ_ERR_SUCCESS) {
     in_flight_ -= in_flight_ > 0 ? 1 : 0;
@@ -198,8 +199,7 @@ void BrokerLink::refuse_publishing() {
 }
 
 bool BrokerLink::subscribe(const std::string& filter) {
-  return mosquitto_subscribe(client_, nullptr, filter.c_str(),
-                             static_cast<int>(Qos::at_least_once)) == MOSQ_ERR_SUCCESS;
+  return mosquitto_subscribe(client_, nullptr, filter.c_str(), kQos) == MOSQ_ERR_SUCCESS;
 }
 
 void BrokerLink::close(const std::string& topic, const std::string& payload,
@@ -208,9 +208,8 @@ void BrokerLink::close(const std::string& topic, const std::string& payload,
   if (connected_ && !stopping_) {
     int mid = -1;
     lock.unlock();
-    const int code =
-        mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                          payload.data(), static_cast<int>(Qos::at_least_once), true);
+    const int code = mosquitto_publish(
+        client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), kQos, true);
     lock.lock();
     if (code == MOSQ_ERR_SUCCESS) {
       final_mid_ = mid;
@@ -294,9 +293,11 @@ int BrokerLink::attempt(bool first) {
     last_error_.clear();
   }
   errno = 0;
-  return first ? mosquitto_connect(client_, settings_.host.c_str(), settings_.port,
-                                   settings_.keepalive_seconds)
-               : mosquitto_reconnect(client_);
+  // Without waiting for the connection: a stop is never held up by a broker
+  // that does not answer.
+  return first ? mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port,
+                                         settings_.keepalive_seconds)
+               : mosquitto_reconnect_async(client_);
 }
 
 void BrokerLink::report_failure(bool was_connected, const std::string& reason,
@@ -342,8 +343,9 @@ void BrokerLink::on_connect(mosquitto*, void* self, int code) {
       return;
     }
     link.connected_ = true;
-    // QoS 0 messages the library dropped with the old connection are never
-    // confirmed: the window starts afresh.
+    // The window starts afresh: what the library sends again of the old
+    // connection is at most one window more, and nothing it may have let go
+    // can hold the window shut.
     link.in_flight_ = 0;
     ++link.counts_.connections;
   }

@@ -18,7 +18,6 @@ struct mosquitto_message;
 
 namespace velmocair::mqtt {
 
-enum class Qos : int { at_most_once = 0, at_least_once = 1 };
 enum class Retain : bool { no = false, yes = true };
 
 // What the link reports, each on the link's network thread.
@@ -40,9 +39,10 @@ struct Will {
 // thread of its own: it connects, reconnects after any failure (refusal,
 // TLS, name lookup, a broker that stops answering within the keep-alive)
 // with a back-off from 0.5 s doubling to 30 s, and says once per series of
-// failures why. Messages are published at most `window` unconfirmed at a
-// time (QoS 1 until the broker's acknowledgement, QoS 0 until written), so
-// that the library never holds more than that.
+// failures why. Every message goes at QoS 1 (a broker may drop QoS 0
+// messages for a subscriber that is behind, and Home Assistant would keep
+// a stale value), at most `window` of them unconfirmed at a time, so that
+// the library never holds more than that.
 class BrokerLink {
  public:
   BrokerLink(const BrokerSettings& settings, const std::string& password, const Will& will,
@@ -55,13 +55,13 @@ class BrokerLink {
   bool connected() const;
   // Waits while the window is full; false when the link is not connected,
   // or stops being so meanwhile.
-  bool publish(const std::string& topic, std::string_view payload, Qos qos, Retain retain);
+  bool publish(const std::string& topic, std::string_view payload, Retain retain);
   // From now on publish() returns false at once: whoever waits for room
   // goes on.
   void refuse_publishing();
   // Call from the connected handler: subscriptions end with the connection.
   bool subscribe(const std::string& filter);
-  // Publishes `payload` on `topic` (retained, QoS 1) when connected, waits
+  // Publishes `payload` on `topic` (retained) when connected, waits
   // for its acknowledgement at most `limit`, disconnects cleanly (no will)
   // and ends the network thread.
   void close(const std::string& topic, const std::string& payload, std::chrono::milliseconds limit);

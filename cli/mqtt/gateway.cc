@@ -122,6 +122,8 @@ class Gateway::Worker {
     MissedRecords missed;
   };
 
+  // With mutex_ held: the worker is to look at the unit's slot.
+  void queue(std::size_t unit);
   void run();
   bool has_work() const;
   void take_and_handle();
@@ -135,7 +137,7 @@ class Gateway::Worker {
   void backfill_some();
   void handle_set(const SetMessage& message);
   void refuse(std::size_t unit, const std::string& word, const std::string& why);
-  bool send(const std::string& topic, std::string_view payload, Qos qos, Retain retain);
+  bool send(const std::string& topic, std::string_view payload, Retain retain);
 
   // Called on the link's network thread.
   void on_connected();
@@ -286,10 +288,7 @@ void Gateway::Worker::cycle_completed(std::size_t unit, const Json::Value& docum
     slot.link = true;
     slot.figures = link;
     slot.completed_at = now;
-    if (!slot.queued) {
-      slot.queued = true;
-      queued_.push_back(unit);
-    }
+    queue(unit);
   }
   wake_.notify_one();
 }
@@ -300,12 +299,16 @@ void Gateway::Worker::cycle_failed(std::size_t unit, const LinkFigures& link) {
     Slot& slot = slots_.at(unit);
     slot.link = true;
     slot.figures = link;
-    if (!slot.queued) {
-      slot.queued = true;
-      queued_.push_back(unit);
-    }
+    queue(unit);
   }
   wake_.notify_one();
+}
+
+void Gateway::Worker::queue(std::size_t unit) {
+  if (!slots_[unit].queued) {
+    slots_[unit].queued = true;
+    queued_.push_back(unit);
+  }
 }
 
 void Gateway::Worker::on_connected() {
@@ -395,7 +398,7 @@ void Gateway::Worker::take_and_handle() {
     outcomes.swap(outcomes_);
   }
   if (republish_next_ && *republish_next_ == 0 && online_) {
-    send(topics_.bridge_availability(), kOnline, Qos::at_least_once, Retain::yes);
+    send(topics_.bridge_availability(), kOnline, Retain::yes);
   }
   for (auto& [index, slot] : states) {
     handle_state(units_[index], slot);
@@ -406,7 +409,7 @@ void Gateway::Worker::take_and_handle() {
   for (const Outcome& outcome : outcomes) {
     if (online_) {
       send(topics_.result(units_[outcome.unit].identity.topic_id), outcome_payload(outcome),
-           Qos::at_least_once, Retain::no);
+           Retain::no);
     }
   }
   check_ages();
@@ -418,7 +421,7 @@ void Gateway::Worker::take_and_handle() {
   if (online_ && dropped_ != dropped_published_) {
     const std::uint64_t dropped = dropped_;
     if (send(topics_.bridge_dropped(), "{\"dropped\":" + std::to_string(dropped) + "}",
-             Qos::at_least_once, Retain::yes)) {
+             Retain::yes)) {
       dropped_published_ = dropped;
     }
   }
@@ -470,14 +473,14 @@ bool Gateway::Worker::publish_state(Unit& unit, const UnitValues& next, const Re
     if ((full || !same_cell(next.cells[member], unit.current.cells[member])) &&
         has_value(next.cells[member])) {
       sent = send(topics_.value(id, member_id(member)),
-                  value_payload(member, next.cells[member], iso), Qos::at_most_once, Retain::yes);
+                  value_payload(member, next.cells[member], iso), Retain::yes);
     }
   }
   if (sent && (full || alarms_differ(next, unit.current))) {
-    sent = send(topics_.alarms(id), alarms_payload(next, iso), Qos::at_least_once, Retain::yes);
+    sent = send(topics_.alarms(id), alarms_payload(next, iso), Retain::yes);
   }
-  const bool document_sent = sent && send(topics_.document(id), document_text(next, time),
-                                          Qos::at_least_once, Retain::yes);
+  const bool document_sent =
+      sent && send(topics_.document(id), document_text(next, time), Retain::yes);
   if (&next != &unit.current) {
     unit.current = next;
   }
@@ -500,7 +503,7 @@ bool Gateway::Worker::publish_state(Unit& unit, const UnitValues& next, const Re
 bool Gateway::Worker::publish_link(Unit& unit) {
   const RecordTime now = local_time_now();
   if (!send(topics_.link(unit.identity.topic_id),
-            link_payload(unit.link, unit.dropped, iso_time(now)), Qos::at_most_once, Retain::yes)) {
+            link_payload(unit.link, unit.dropped, iso_time(now)), Retain::yes)) {
     return false;
   }
   unit.link_published_at = options_.clock();
@@ -513,8 +516,7 @@ bool Gateway::Worker::publish_availability(Unit& unit) {
     return true;
   }
   return send(topics_.availability(unit.identity.topic_id),
-              unit.availability == Availability::online ? kOnline : kOffline, Qos::at_least_once,
-              Retain::yes);
+              unit.availability == Availability::online ? kOnline : kOffline, Retain::yes);
 }
 
 void Gateway::Worker::check_ages() {
@@ -546,7 +548,7 @@ void Gateway::Worker::republish_some() {
 bool Gateway::Worker::republish_unit(Unit& unit) {
   for (const DiscoveryMessage& message : discovery_messages(topics_, options_.broker.base_topic,
                                                             unit.identity, {options_.read_only})) {
-    if (!send(message.topic, message.payload, Qos::at_least_once, Retain::yes)) {
+    if (!send(message.topic, message.payload, Retain::yes)) {
       return false;
     }
   }
@@ -574,8 +576,7 @@ void Gateway::Worker::backfill_some() {
     std::optional<RecordTime> last;
     const auto visit = [&](const RecordTime& time, const Json::Value& document) {
       if (published == kRecordsPerPass ||
-          !send(topic, document_text(extract_values(document), time), Qos::at_least_once,
-                Retain::no)) {
+          !send(topic, document_text(extract_values(document), time), Retain::no)) {
         stopped = true;
         return false;
       }
@@ -642,13 +643,12 @@ void Gateway::Worker::refuse(std::size_t unit, const std::string& word, const st
          outcome_payload({
              unit, word, std::nullopt, {false, "refused: " + why}
     }),
-         Qos::at_least_once, Retain::no);
+         Retain::no);
   }
 }
 
-bool Gateway::Worker::send(const std::string& topic, std::string_view payload, Qos qos,
-                           Retain retain) {
-  return link_->publish(topic, payload, qos, retain);
+bool Gateway::Worker::send(const std::string& topic, std::string_view payload, Retain retain) {
+  return link_->publish(topic, payload, retain);
 }
 
 Gateway::Gateway(GatewayOptions options) : worker_(std::make_unique<Worker>(std::move(options))) {}

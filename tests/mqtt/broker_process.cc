@@ -29,21 +29,6 @@ bool accepts_connections(int port) {
 
 }  // namespace
 
-int free_loopback_port() {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(sock);
-    throw std::runtime_error("no free loopback port");
-  }
-  close(sock);
-  return ntohs(address.sin_port);
-}
-
 void run_tool(const std::vector<std::string>& argv, const std::string& log_path) {
   ChildProcess tool(argv, log_path, log_path, Runs::on_machine);
   if (tool.wait(kToolLimit) != 0) {
@@ -52,9 +37,9 @@ void run_tool(const std::vector<std::string>& argv, const std::string& log_path)
 }
 
 BrokerProcess::BrokerProcess(Options options) : options_(options) {
-  port_ = free_loopback_port();
+  port_ = closed_tcp_port();
   if (options_.with_tls) {
-    tls_port_ = free_loopback_port();
+    tls_port_ = closed_tcp_port();
     make_certificates();
   }
   if (options_.with_users) {

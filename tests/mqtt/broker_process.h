@@ -59,7 +59,4 @@ class BrokerProcess {
 // throws when it fails.
 void run_tool(const std::vector<std::string>& argv, const std::string& log_path);
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int free_loopback_port();
-
 }  // namespace velmocair::testing
