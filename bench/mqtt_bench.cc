@@ -5,16 +5,8 @@
 // documents: process CPU per unit-cycle, the time a round takes to reach
 // the subscriber, and heap per unit. The benchmark starts and stops the
 // broker and the subscriber itself.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <mosquitto.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,9 +14,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -34,8 +24,8 @@
 #include "bench/bench_unit.h"
 #include "cli/mqtt/gateway.h"
 #include "cli/mqtt/unit_values.h"
-
-extern char** environ;
+#include "tests/command_line_host/child_process.h"
+#include "tests/mqtt/broker_process.h"
 
 namespace {
 
@@ -48,7 +38,6 @@ constexpr std::size_t kFleet = 1000;
 constexpr std::size_t kDocuments = 8;
 constexpr std::size_t kChangedMembers = 5;
 constexpr std::uint16_t kFirstReading = 200;
-constexpr auto kPollEvery = std::chrono::milliseconds(20);
 constexpr auto kLimit = std::chrono::seconds(120);
 constexpr double kMicrosecondsPerSecond = 1e6;
 constexpr double kMillisecondsPerSecond = 1e3;
@@ -59,130 +48,31 @@ double process_cpu_seconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-std::string scratch_path(const std::string& name) {
-  return "/tmp/velmocair-mqtt-bench-" + std::to_string(getpid()) + "-" + name;
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-int free_port() {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
-  close(sock);
-  return ntohs(address.sin_port);
-}
-
-bool accepts(int port) {
-  const int sock = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(sock);
-  return ok;
-}
-
-// A process of the machine, its output in a file, ended with the object.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::string& output) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-      args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
-      throw std::runtime_error("cannot start " + argv[0]);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // Waits for the exit, at most `limit`; false when it runs on.
-  bool ended_within(std::chrono::seconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return true;
-      }
-      std::this_thread::sleep_for(kPollEvery);
-    }
-    return false;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-class Broker {
- public:
-  Broker() : port_(free_port()) {
-    const std::string configuration = scratch_path("mosquitto.conf");
-    std::ofstream(configuration) << "listener " << port_
-                                 << " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                                    "max_queued_messages 0\nuser root\n";
-    process_ = std::make_unique<Child>(std::vector<std::string>{"mosquitto", "-c", configuration},
-                                       scratch_path("broker.log"));
-    const auto deadline = Clock::now() + kLimit;
-    while (!accepts(port_) && Clock::now() < deadline) {
-      std::this_thread::sleep_for(kPollEvery);
-    }
-  }
-  int port() const { return port_; }
-  std::string url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
-
- private:
-  int port_;
-  std::unique_ptr<Child> process_;
-};
+using testing::BrokerProcess;
+using Broker = BrokerProcess;
 
 // A subscriber that exits once it has received `count` live documents.
 class DocumentCounter {
  public:
-  DocumentCounter(int port, std::size_t count)
-      : output_(scratch_path("subscriber.log")),
+  DocumentCounter(const testing::ScratchFolder& folder, int port, std::size_t count)
+      : output_(folder.path("subscriber.out")),
         process_({"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t",
                   "velmocair/+/document", "-q", "1", "-R", "-d", "-F", "%t", "-C",
                   std::to_string(count)},
-                 output_) {
+                 output_, folder.path("subscriber.err"), testing::Runs::on_machine) {
     const auto deadline = Clock::now() + kLimit;
-    while (read_text(output_).find("Subscribed") == std::string::npos) {
+    while (testing::read_file(output_).find("Subscribed") == std::string::npos) {
       if (Clock::now() > deadline) {
         throw std::runtime_error("the subscriber did not subscribe");
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  bool received_all() { return process_.ended_within(kLimit); }
+  bool received_all() { return process_.wait(kLimit) == 0; }
 
  private:
   std::string output_;
-  Child process_;
+  testing::ChildProcess process_;
 };
 
 // Documents the plug-in builds from records that differ in `changing`
@@ -291,6 +181,7 @@ BENCHMARK(BM_CycleCompletedCall);
 // first cycle of a round to the subscriber's having every unit's document.
 void BM_FleetRound(benchmark::State& state) {
   const Broker broker;
+  const testing::ScratchFolder folder;
   std::vector<Json::Value> documents = plugin_documents(static_cast<std::size_t>(state.range(0)));
   mqtt::Gateway gateway(fleet_options(broker.url()));
   gateway.start();
@@ -301,7 +192,7 @@ void BM_FleetRound(benchmark::State& state) {
   double cpu = 0;
   double wall = 0;
   for (auto _ : state) {
-    DocumentCounter subscriber(broker.port(), kFleet);
+    DocumentCounter subscriber(folder, broker.port(), kFleet);
     const double cpu_start = process_cpu_seconds();
     const auto start = Clock::now();
     feed_round(gateway, documents, round++);
