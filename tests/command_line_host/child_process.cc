@@ -1,9 +1,12 @@
 #include "tests/command_line_host/child_process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -140,6 +143,18 @@ std::string wait_for_line(ChildProcess& process, const std::string& path, const 
     }
     std::this_thread::sleep_for(kPollEvery);
   }
+}
+
+int closed_tcp_port() {
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+  close(probe);
+  return ntohs(address.sin_port);
 }
 
 std::string read_file(const std::string& path) {

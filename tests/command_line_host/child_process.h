@@ -67,6 +67,9 @@ class ScratchFolder {
 std::string wait_for_line(ChildProcess& process, const std::string& path, const std::string& prefix,
                           std::chrono::milliseconds limit);
 
+// A loopback TCP port nobody listens on (free a moment ago).
+int closed_tcp_port();
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 std::vector<std::string> lines_of(const std::string& text);

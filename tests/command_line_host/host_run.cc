@@ -1,11 +1,7 @@
 #include "tests/command_line_host/host_run.h"
 
-#include <arpa/inet.h>
 #include <json/reader.h>
 #include <json/writer.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <sstream>
 
@@ -169,18 +165,6 @@ std::vector<unsigned char> expected_record_body(const sim::Server& server, int u
     }
   }
   return body;
-}
-
-int closed_tcp_port() {
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-  close(probe);
-  return ntohs(address.sin_port);
 }
 
 PymodbusUnit::PymodbusUnit(const ScratchFolder& folder)

@@ -69,9 +69,6 @@ inline constexpr std::size_t kRecordSize = 441;
 inline constexpr std::size_t kBodyFirst = 4;
 inline constexpr std::size_t kBodyEnd = 434;
 
-// A loopback TCP port nobody listens on.
-int closed_tcp_port();
-
 // A scenario file for the simulator.
 std::string write_scenario(const ScratchFolder& folder, const Json::Value& scenario);
 

@@ -45,7 +45,8 @@ plugin=$plugindir/libvelmocair.so
 
 binaries=$(printf '%s\n' "$host" "$sim" "$sitehost" "$plugin" | LC_ALL=C sort)
 copyrights=$(printf 'share/doc/velmocair-%s/copyright\n' plugin tools)
-expected=$(printf '%s\n' "$binaries" "$copyrights" | LC_ALL=C sort)
+expected=$(printf '%s\n' "$binaries" "$copyrights" 'lib/systemd/system/velmocair-host@.service' |
+  LC_ALL=C sort)
 installed=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$installed" = "$expected" ] || fail "installed files:
 $installed
