@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit_status.h"
-#include "cli/interrupt.h"
-#include "cli/modes.h"
+#include "cli/modes/modes.h"
+#include "cli/runtime/exit_status.h"
+#include "cli/runtime/interrupt.h"
 
 int main(int argc, char** argv) {
   using namespace velmocair::cli;

@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "cli/exit_status.h"
-#include "cli/value_parsing.h"
+#include "cli/options/value_parsing.h"
+#include "cli/runtime/exit_status.h"
 #include "tests/command_line_host/child_process.h"
 
 namespace velmocair::cli {

@@ -1,13 +1,13 @@
 // The host's command table agrees with the codes and signal ids the plug-in
 // dispatches on, and the host's inputs are the ones the device expects.
-#include "cli/command_table.h"
+#include "cli/runtime/command_table.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "cli/command_job.h"
+#include "cli/runtime/command_job.h"
 #include "commands/control_commands.h"
 
 namespace velmocair::cli {

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "alarms/alarm_table.h"
-#include "cli/row_formats.h"
+#include "cli/history/row_formats.h"
 #include "device/Velmocair_Data_t.h"
 #include "host/services/history_store.h"
 #include "tests/command_line_host/host_run.h"

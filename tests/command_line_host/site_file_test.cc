@@ -1,10 +1,10 @@
 // Site files: the units, their transports and configurations, and every
 // mistake refused with a reason that names the place.
-#include "cli/site_file.h"
+#include "cli/runtime/site_file.h"
 
 #include <gtest/gtest.h>
 
-#include "cli/exit_status.h"
+#include "cli/runtime/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

@@ -1,5 +1,5 @@
 // The readable view and summary line the host builds from a status document.
-#include "cli/status_view.h"
+#include "cli/runtime/status_view.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The --trace file read as raw text: each call one line, its members in the
 // documented order (call, device, args, result or exception), as docs/host.md's
 // examples show them.
-#include "cli/trace_file.h"
+#include "cli/runtime/trace_file.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "cli/command_table.h"
+#include "cli/runtime/command_table.h"
 #include "tests/command_line_host/child_process.h"
 #include "tests/robustness/generation_marks.h"
 #include "tests/robustness/history_file.h"

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "cli/command_table.h"
+#include "cli/runtime/command_table.h"
 #include "tests/command_line_host/child_process.h"
 #include "tests/robustness/process_usage.h"
 #include "tests/robustness/run_scale.h"
