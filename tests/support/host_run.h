@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "simulator/server.h"
-#include "tests/command_line_host/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair::testing {
 

@@ -11,7 +11,7 @@
 #include <map>
 
 #include "device/poll_cycle_table.h"
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

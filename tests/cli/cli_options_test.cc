@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <json/writer.h>
 
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

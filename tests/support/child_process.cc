@@ -1,4 +1,4 @@
-#include "tests/command_line_host/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -15,7 +15,7 @@
 #include "cli/history/row_formats.h"
 #include "device/Velmocair_Data_t.h"
 #include "host/services/history_store.h"
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

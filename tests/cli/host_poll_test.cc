@@ -8,7 +8,7 @@
 #include <cstring>
 #include <map>
 
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

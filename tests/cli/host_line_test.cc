@@ -16,7 +16,7 @@
 #include <functional>
 #include <thread>
 
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

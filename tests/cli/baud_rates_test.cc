@@ -15,7 +15,7 @@
 
 #include "cli/options/value_parsing.h"
 #include "cli/runtime/exit_status.h"
-#include "tests/command_line_host/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair::cli {
 namespace {

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "device/poll_cycle_table.h"
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "alarms/alarm_table.h"
 #include "device/poll_cycle_table.h"
-#include "tests/command_line_host/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "device/poll_cycle_table.h"
 #include "simulator/address_map.h"
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/command_line_host/host_run.h"
+#include "tests/support/host_run.h"
 
 #include <json/reader.h>
 #include <json/writer.h>
