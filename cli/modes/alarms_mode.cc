@@ -31,4 +31,12 @@ int run_alarms(const HostOptions& options) {
   return reading_status(options, refused);
 }
 
+std::string alarms_help() {
+  return "usage: velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
+         "[--to TIME]\n\n"
+         "The alarm events in the period, from the stored records evaluated by the\n"
+         "plug-in: each raise of an alarm point (#INDEX TEXT) with its clearing and how\n"
+         "long it was active, then a count and total duration per point.\n";
+}
+
 }  // namespace velmocair::cli

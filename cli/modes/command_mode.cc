@@ -3,6 +3,7 @@
 
 #include "cli/modes/modes.h"
 #include "cli/runtime/command_job.h"
+#include "cli/runtime/command_table.h"
 #include "cli/runtime/exit_status.h"
 #include "cli/runtime/interrupt.h"
 #include "cli/runtime/unit_source.h"
@@ -71,6 +72,17 @@ int run_command(const HostOptions& options) {
   return confirmed(outcome) && printer.failed_cycles() == 0 && runtime.lost_history_rows() == 0
              ? kExitOk
              : kExitFailed;
+}
+
+std::string command_help() {
+  return std::string(
+             "usage: velmocair-host command start|stop|temperature VALUE|humidity VALUE "
+             "[--json] [UNITS] [OPTIONS]\n\n"
+             "Sends one control command (numeric codes 100, 102, 106, 110; with --json\n"
+             "codes 320, 310), waits for the unit's echo and prints the outcome the device\n"
+             "reports: confirmed, echo mismatch or no reply. VALUE is a set-point in whole\n"
+             "units, 0..") +
+         std::to_string(kMaxSetPoint) + ". --cycles N polls N cycles afterwards.\n";
 }
 
 }  // namespace velmocair::cli

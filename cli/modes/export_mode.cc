@@ -150,4 +150,13 @@ int run_export(const HostOptions& options) {
   return reading_status(options, refused);
 }
 
+std::string export_help() {
+  return "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
+         "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n\n"
+         "One row per stored record, decoded through the plug-in: the stored time, the\n"
+         "data id, then every leaf of the status document, named by its path joined\n"
+         "with /, in the order of the status text; numbers as the unit means them,\n"
+         "texts as texts, booleans as 0/1 (JSON lines: true/false).\n";
+}
+
 }  // namespace velmocair::cli

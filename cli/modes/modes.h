@@ -7,7 +7,8 @@
 
 namespace velmocair::cli {
 
-// The things velmocair-host does; each returns its exit status.
+// The things velmocair-host does; each returns its exit status. The modes'
+// table (mode_table.h) names them.
 int run_poll(const HostOptions& options);
 int run_command(const HostOptions& options);
 int run_decode(const HostOptions& options);
@@ -17,6 +18,16 @@ int run_alarms(const HostOptions& options);
 int run_plot(const HostOptions& options);
 // scan: probe a bus for units and their line settings.
 int run_scan(const HostOptions& options);
+
+// Each mode's usage and what it does, the head of its --help.
+std::string poll_help();
+std::string command_help();
+std::string decode_help();
+std::string history_help();
+std::string export_help();
+std::string alarms_help();
+std::string plot_help();
+std::string scan_help();
 
 // Shared by the modes.
 RuntimeOptions runtime_options(const HostOptions& options, const UnitSource& source, int rounds);

@@ -132,4 +132,12 @@ int run_plot(const HostOptions& options) {
   return kExitOk;
 }
 
+std::string plot_help() {
+  return "usage: velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
+         "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
+         "A trend chart drawn by gnuplot: one line per value on a local-time axis,\n"
+         "the periods in which any alarm point was active shaded; long periods are\n"
+         "reduced to the least and greatest value per pixel column.\n";
+}
+
 }  // namespace velmocair::cli

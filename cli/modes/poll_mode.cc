@@ -76,4 +76,17 @@ int run_poll(const HostOptions& options) {
   return printer.failed_cycles() == 0 && runtime.lost_history_rows() == 0 ? kExitOk : kExitFailed;
 }
 
+std::string poll_help() {
+  return "usage: velmocair-host [UNITS] [OPTIONS]\n"
+         "       velmocair-host command start|stop|temperature VALUE|humidity VALUE "
+         "[--json] [UNITS] [OPTIONS]\n"
+         "       velmocair-host decode FILE | decode --history FILE [--data-id N]\n"
+         "       velmocair-host history export|alarms|plot --history FILE [OPTIONS]\n"
+         "       velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
+         "Loads the plug-in, polls each unit once per cycle and prints the outcome: a\n"
+         "readable view on a terminal, else one summary line per cycle; --status prints\n"
+         "the exact status text instead. Without --site, --tcp or --rtu it polls the\n"
+         "built-in simulator on loopback.\n";
+}
+
 }  // namespace velmocair::cli

@@ -83,4 +83,16 @@ int run_scan(const HostOptions& options) {
   return scanner.units().empty() ? kExitFailed : kExitOk;
 }
 
+std::string scan_help() {
+  return "usage: velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
+         "Finds the units on a bus and their line settings: at each line setting it\n"
+         "reads the first block of the poll cycle from each unit address, and walks\n"
+         "the whole poll cycle of an address that answers, to tell a unit of this\n"
+         "type from another Modbus device. It only reads, never at the broadcast\n"
+         "address. It tells silence from bytes that make no valid frame (a device\n"
+         "on other line settings), and prints each unit found, then the site-file\n"
+         "entry and the command line that poll it. On a terminal a progress bar\n"
+         "shows on standard error; SIGINT ends the scan with what it found.\n";
+}
+
 }  // namespace velmocair::cli

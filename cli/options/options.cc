@@ -183,17 +183,6 @@ const ModeHelp kHelpInMode[] = {
     {"--timeout-ms", kScan,           "time-out of each read (default: follows the line: the request and reply on the wire, two frame silences and 100 ms turnaround; TCP 500)"},
     {"--json",      kScan,            "one JSON object per unit found, a line each, instead of the text"},
 };
-
-// The words after "history" and the modes they name.
-struct HistoryCommand {
-  const char* word;
-  Mode mode;
-};
-const HistoryCommand kHistoryCommands[] = {
-    {"export", Mode::export_rows},
-    {"alarms", Mode::alarms},
-    {"plot",   Mode::plot},
-};
 // clang-format on
 
 const char* help_of(const OptionSpec& option, Mode mode) {
@@ -276,7 +265,30 @@ void check_units(const HostOptions& options) {
   }
 }
 
-void check_mode(const HostOptions& options) {
+// Two words of the modes' table, either of which may be null, are the same.
+bool same_word(const char* one, const char* other) {
+  return one == nullptr || other == nullptr ? one == other : std::string(one) == other;
+}
+
+// The words that follow `word`, as a message lists them: "export, alarms or plot".
+std::string words_after(const ModeTable& modes, const char* word) {
+  std::vector<const char*> words;
+  for (const ModeRow& row : modes) {
+    if (row.after != nullptr && same_word(row.after, word)) {
+      words.push_back(row.word);
+    }
+  }
+  std::string list;
+  for (std::size_t place = 0; place < words.size(); ++place) {
+    if (place > 0) {
+      list += place + 1 == words.size() ? " or " : ", ";
+    }
+    list += words[place];
+  }
+  return list;
+}
+
+void check_mode(const HostOptions& options, const ModeTable& modes) {
   if (options.status && options.view) {
     throw UsageError("give either --status or --view, not both");
   }
@@ -295,8 +307,9 @@ void check_mode(const HostOptions& options) {
   if (options.mode == Mode::poll && options.cycles && *options.cycles == 0) {
     throw UsageError("--cycles: give at least 1 cycle to poll");
   }
-  if (options.mode == Mode::history) {
-    throw UsageError("history: give export, alarms or plot (see --help)");
+  if (const ModeRow& row = modes[options.mode]; row.run == nullptr) {
+    throw UsageError(std::string(row.word) + ": give " + words_after(modes, row.word) +
+                     " (see --help)");
   }
   if ((bit(options.mode) & kReadingHistory) != 0) {
     if (options.history.empty()) {
@@ -311,39 +324,42 @@ void check_mode(const HostOptions& options) {
   }
 }
 
-// The mode the first words name, and how many words that took.
-std::size_t take_mode(const std::vector<std::string>& arguments, HostOptions& options) {
-  if (arguments.empty()) {
-    return 0;
-  }
-  if (arguments[0] == "command" || arguments[0] == "decode" || arguments[0] == "scan") {
-    options.mode = arguments[0] == "command"  ? Mode::command
-                   : arguments[0] == "decode" ? Mode::decode
-                                              : Mode::scan;
-    return 1;
-  }
-  if (arguments[0] != "history") {
-    return 0;
-  }
-  options.mode = Mode::history;
-  if (arguments.size() < 2 || arguments[1].rfind('-', 0) == 0) {
-    return 1;
-  }
-  for (const HistoryCommand& command : kHistoryCommands) {
-    if (arguments[1] == command.word) {
-      options.mode = command.mode;
-      return 2;
+// The row of the mode `word` names after `after` (null: as the first word);
+// null when it names none.
+const ModeRow* find_mode(const ModeTable& modes, const std::string& word, const char* after) {
+  for (const ModeRow& row : modes) {
+    if (row.word != nullptr && same_word(row.after, after) && word == row.word) {
+      return &row;
     }
   }
-  throw UsageError("history: unknown command '" + arguments[1] +
-                   "' (expected export, alarms or plot)");
+  return nullptr;
+}
+
+// The mode the first words name, and how many words that took.
+std::size_t take_mode(const std::vector<std::string>& arguments, const ModeTable& modes,
+                      HostOptions& options) {
+  const ModeRow* row = arguments.empty() ? nullptr : find_mode(modes, arguments[0], nullptr);
+  if (row == nullptr) {
+    return 0;
+  }
+  options.mode = row->mode;
+  if (row->run != nullptr || arguments.size() < 2 || arguments[1].rfind('-', 0) == 0) {
+    return 1;
+  }
+  const ModeRow* command = find_mode(modes, arguments[1], row->word);
+  if (command == nullptr) {
+    throw UsageError(std::string(row->word) + ": unknown command '" + arguments[1] +
+                     "' (expected " + words_after(modes, row->word) + ")");
+  }
+  options.mode = command->mode;
+  return 2;
 }
 
 }  // namespace
 
-HostOptions parse_options(const std::vector<std::string>& arguments) {
+HostOptions parse_options(const std::vector<std::string>& arguments, const ModeTable& modes) {
   HostOptions options;
-  std::size_t next = take_mode(arguments, options);
+  std::size_t next = take_mode(arguments, modes, options);
   for (; next < arguments.size(); ++next) {
     std::string word = long_name(arguments[next]);
     if (word.rfind("--", 0) != 0) {
@@ -376,89 +392,15 @@ HostOptions parse_options(const std::vector<std::string>& arguments) {
     return options;
   }
   check_units(options);
-  check_mode(options);
+  check_mode(options, modes);
   return options;
 }
 
 std::string version_line() { return "velmocair-host " VELMOCAIR_VERSION "\n"; }
 
-std::string help_text(Mode mode) {
+std::string help_text(const ModeTable& modes, Mode mode) {
   std::ostringstream text;
-  switch (mode) {
-    case Mode::poll:
-      text << "usage: velmocair-host [UNITS] [OPTIONS]\n"
-              "       velmocair-host command start|stop|temperature VALUE|humidity VALUE "
-              "[--json] [UNITS] [OPTIONS]\n"
-              "       velmocair-host decode FILE | decode --history FILE [--data-id N]\n"
-              "       velmocair-host history export|alarms|plot --history FILE [OPTIONS]\n"
-              "       velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
-              "Loads the plug-in, polls each unit once per cycle and prints the outcome: a\n"
-              "readable view on a terminal, else one summary line per cycle; --status prints\n"
-              "the exact status text instead. Without --site, --tcp or --rtu it polls the\n"
-              "built-in simulator on loopback.\n";
-      break;
-    case Mode::command:
-      text << "usage: velmocair-host command start|stop|temperature VALUE|humidity VALUE "
-              "[--json] [UNITS] [OPTIONS]\n\n"
-              "Sends one control command (numeric codes 100, 102, 106, 110; with --json\n"
-              "codes 320, 310), waits for the unit's echo and prints the outcome the device\n"
-              "reports: confirmed, echo mismatch or no reply. VALUE is a set-point in whole\n"
-              "units, 0.."
-           << kMaxSetPoint << ". --cycles N polls N cycles afterwards.\n";
-      break;
-    case Mode::decode:
-      text << "usage: velmocair-host decode FILE [OPTIONS]\n"
-              "       velmocair-host decode --history FILE [--data-id N] [OPTIONS]\n\n"
-              "Loads a stored 441-byte record (a file, or the newest row of a history file)\n"
-              "through the device's LoadFromCache and prints its status text (--view: the\n"
-              "readable view). The document's update time is the time of decoding; the\n"
-              "view's heading names the stored row and its time.\n";
-      break;
-    case Mode::history:
-      text << "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n"
-              "       velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME]\n"
-              "       velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
-              "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
-              "Reads a history file without changing it: every stored record as a row of\n"
-              "its status document, the alarm events, or a trend chart. `history COMMAND\n"
-              "--help` tells more.\n";
-      break;
-    case Mode::export_rows:
-      text << "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n\n"
-              "One row per stored record, decoded through the plug-in: the stored time, the\n"
-              "data id, then every leaf of the status document, named by its path joined\n"
-              "with /, in the order of the status text; numbers as the unit means them,\n"
-              "texts as texts, booleans as 0/1 (JSON lines: true/false).\n";
-      break;
-    case Mode::alarms:
-      text << "usage: velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME]\n\n"
-              "The alarm events in the period, from the stored records evaluated by the\n"
-              "plug-in: each raise of an alarm point (#INDEX TEXT) with its clearing and how\n"
-              "long it was active, then a count and total duration per point.\n";
-      break;
-    case Mode::plot:
-      text << "usage: velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
-              "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
-              "A trend chart drawn by gnuplot: one line per value on a local-time axis,\n"
-              "the periods in which any alarm point was active shaded; long periods are\n"
-              "reduced to the least and greatest value per pixel column.\n";
-      break;
-    case Mode::scan:
-      text << "usage: velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
-              "Finds the units on a bus and their line settings: at each line setting it\n"
-              "reads the first block of the poll cycle from each unit address, and walks\n"
-              "the whole poll cycle of an address that answers, to tell a unit of this\n"
-              "type from another Modbus device. It only reads, never at the broadcast\n"
-              "address. It tells silence from bytes that make no valid frame (a device\n"
-              "on other line settings), and prints each unit found, then the site-file\n"
-              "entry and the command line that poll it. On a terminal a progress bar\n"
-              "shows on standard error; SIGINT ends the scan with what it found.\n";
-      break;
-  }
+  text << modes[mode].help();
   text << "\noptions:\n";
   for (const OptionSpec& option : kOptions) {
     if ((option.modes & bit(mode)) == 0) {
@@ -472,17 +414,7 @@ std::string help_text(Mode mode) {
     left.resize(std::max(left.size() + 1, kHelpColumn), ' ');
     text << left << help_of(option, mode) << "\n";
   }
-  if ((bit(mode) & (kReadingHistory | kHistoryHelp)) != 0) {
-    text << "\nexit status: 0 done; 1 a file could not be read or written, or nothing to\n"
-            "plot; 2 bad option, time, key or a file that is not a history.\n";
-  } else if (mode == Mode::scan) {
-    text << "\nexit status: 0 a unit answered; 1 none did, or the port could not be\n"
-            "opened; 2 bad option, or a device that is no serial port.\n";
-  } else {
-    text << "\nexit status: 0 every cycle completed / command confirmed / record decoded;\n"
-            "1 a cycle failed, the command was not confirmed, rows could not be stored, or\n"
-            "the host could not run; 2 bad option, site file or unit configuration.\n";
-  }
+  text << "\n" << modes[mode].exits;
   return text.str();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -7,7 +8,8 @@
 
 namespace velmocair::cli {
 
-// What velmocair-host does; `history` alone only shows its help.
+// What velmocair-host does, a row each in cli/modes/mode_table.h; `history`
+// alone only shows its help.
 enum class Mode : unsigned char { poll, command, decode, history, export_rows, alarms, plot, scan };
 
 // Rows a history command writes out.
@@ -73,11 +75,31 @@ struct HostOptions {
   std::string output;               // empty: standard output (export)
 };
 
+// A mode: the word that names it, its help and what runs it. The rows are
+// cli/modes/mode_table.h; option parsing, the help and main walk them.
+struct ModeRow {
+  Mode mode;
+  const char* word;                // null: the mode no word names (poll)
+  const char* after;               // the word it follows ("history"), or null
+  std::string (*help)();           // its usage and what it does
+  const char* exits;               // its exit statuses
+  int (*run)(const HostOptions&);  // null: a word that only groups the ones after it
+};
+
+// The rows of every mode, a mode's row at its value.
+struct ModeTable {
+  const ModeRow* rows;
+  std::size_t size;
+  const ModeRow* begin() const { return rows; }
+  const ModeRow* end() const { return rows + size; }
+  const ModeRow& operator[](Mode mode) const { return rows[static_cast<std::size_t>(mode)]; }
+};
+
 // Parses the arguments after the program name. Throws UsageError.
-HostOptions parse_options(const std::vector<std::string>& arguments);
+HostOptions parse_options(const std::vector<std::string>& arguments, const ModeTable& modes);
 
 // The --help text of a mode.
-std::string help_text(Mode mode);
+std::string help_text(const ModeTable& modes, Mode mode);
 
 // The --version line: the program's name and the project's version.
 std::string version_line();
