@@ -24,8 +24,8 @@
 #include "bench/bench_unit.h"
 #include "cli/mqtt/gateway.h"
 #include "cli/mqtt/unit_values.h"
-#include "tests/command_line_host/child_process.h"
 #include "tests/mqtt/broker_process.h"
+#include "tests/support/child_process.h"
 
 namespace {
 

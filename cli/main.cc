@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit_status.h"
-#include "cli/interrupt.h"
-#include "cli/modes.h"
+#include "cli/modes/mode_table.h"
+#include "cli/runtime/exit_status.h"
+#include "cli/runtime/interrupt.h"
 
 int main(int argc, char** argv) {
   using namespace velmocair::cli;
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   try {
-    const HostOptions options = parse_options(arguments);
+    const HostOptions options = parse_options(arguments, kModes);
     if (options.help) {
-      std::cout << help_text(options.mode);
+      std::cout << help_text(kModes, options.mode);
       return kExitOk;
     }
     if (options.version) {
@@ -24,23 +24,8 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     install_signal_handlers();
-    switch (options.mode) {
-      case Mode::poll:
-        return run_poll(options);
-      case Mode::command:
-        return run_command(options);
-      case Mode::decode:
-        return run_decode(options);
-      case Mode::export_rows:
-        return run_export(options);
-      case Mode::alarms:
-        return run_alarms(options);
-      case Mode::plot:
-        return run_plot(options);
-      case Mode::scan:
-        return run_scan(options);
-      case Mode::history:
-        break;
+    if (const ModeRow& mode = kModes[options.mode]; mode.run != nullptr) {
+      return mode.run(options);
     }
   } catch (const UsageError& error) {
     print_error(error.what());

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/command_line_host/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair::testing {
 

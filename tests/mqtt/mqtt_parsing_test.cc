@@ -7,7 +7,7 @@
 
 #include "cli/mqtt/broker_settings.h"
 #include "cli/mqtt/set_topics.h"
-#include "tests/command_line_host/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair::mqtt {
 namespace {

@@ -10,12 +10,12 @@
 #include <iterator>
 #include <sstream>
 
-#include "cli/command_table.h"
-#include "tests/command_line_host/child_process.h"
+#include "cli/runtime/command_table.h"
 #include "tests/robustness/generation_marks.h"
 #include "tests/robustness/history_file.h"
 #include "tests/robustness/run_scale.h"
 #include "tests/robustness/unit_under_test.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair::robustness {
 namespace {

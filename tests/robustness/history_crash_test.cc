@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "device/Velmocair_Data_t.h"
-#include "tests/command_line_host/host_run.h"
 #include "tests/robustness/generation_marks.h"
 #include "tests/robustness/history_file.h"
 #include "tests/robustness/run_scale.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::robustness {
 namespace {

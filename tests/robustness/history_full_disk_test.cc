@@ -9,8 +9,8 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/command_line_host/host_run.h"
 #include "tests/robustness/history_file.h"
+#include "tests/support/host_run.h"
 
 namespace velmocair::robustness {
 namespace {

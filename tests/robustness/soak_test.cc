@@ -9,11 +9,11 @@
 
 #include <algorithm>
 
-#include "cli/command_table.h"
-#include "tests/command_line_host/child_process.h"
+#include "cli/runtime/command_table.h"
 #include "tests/robustness/process_usage.h"
 #include "tests/robustness/run_scale.h"
 #include "tests/robustness/unit_under_test.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair::robustness {
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_job.h"
-#include "cli/plugin_library.h"
+#include "cli/runtime/command_job.h"
+#include "cli/runtime/plugin_library.h"
 #include "host/services/bus_worker.h"
 #include "host/services/history_writer.h"
 #include "host/services/publisher.h"

@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "tests/command_line_host/child_process.h"
 #include "tests/simulator/sim_master.h"
+#include "tests/support/child_process.h"
 
 namespace velmocair::sim {
 namespace {
