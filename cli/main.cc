@@ -42,6 +42,10 @@ int main(int argc, char** argv) {
       case Mode::history:
         break;
     }
+  } catch (const Interrupted&) {
+    return kExitInterrupted;
+  } catch (const OutputClosed&) {
+    return kExitOutputClosed;
   } catch (const UsageError& error) {
     print_error(error.what());
     return kExitUsage;

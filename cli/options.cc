@@ -80,7 +80,10 @@ ExportFormat parse_format(const std::string& text) {
   if (text == "jsonl") {
     return ExportFormat::jsonl;
   }
-  throw UsageError("--format: expected csv or jsonl, got '" + text + "'");
+  if (text == "jsonl-compact") {
+    return ExportFormat::jsonl_compact;
+  }
+  throw UsageError("--format: expected csv, jsonl or jsonl-compact, got '" + text + "'");
 }
 
 // clang-format off
@@ -136,13 +139,15 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string& v) { o.from = parse_local_time(v, "--from"); }},
     {"--to",        "TIME",        kReadingHistory, "rows stored before TIME",
      [](HostOptions& o, const std::string& v) { o.to = parse_local_time(v, "--to"); }},
-    {"--format",    "csv|jsonl",   kExport,  "CSV (RFC 4180, UTF-8; the default) or one JSON object per line",
+    {"--format",    "csv|jsonl|jsonl-compact", kExport, "CSV (RFC 4180, UTF-8; the default), one JSON object per line, or a line of column names and one JSON array of values per row",
      [](HostOptions& o, const std::string& v) { o.format = parse_format(v); }},
-    {"--bom",       nullptr,       kExport,  "begin with the UTF-8 byte-order mark some spreadsheets need",
+    {"--bom",       nullptr,       kExport,  "CSV: begin with the UTF-8 byte-order mark some spreadsheets need",
      [](HostOptions& o, const std::string&) { o.bom = true; }},
+    {"--utc",       nullptr,       kExport,  "times in UTC (2024-03-01T09:00:00Z) rather than local with their offset (2024-03-01T10:00:00+01:00)",
+     [](HostOptions& o, const std::string&) { o.utc = true; }},
     {"--values",    "KEY,...",     kPlot,    "the values to draw: document paths (室内机组状态/回风温度) or keys unique among them (回风温度)",
      [](HostOptions& o, const std::string& v) { o.values = split_list(v, "--values"); }},
-    {"--output",    "FILE",        kExport | kPlot, "write to FILE (also -o; export default: standard output)",
+    {"--output",    "FILE",        kReadingHistory, "write to FILE (also -o; default: standard output)",
      [](HostOptions& o, const std::string& v) { o.output = v; }},
     {"--plugin",    "PATH",        kWithPlugin, "the plug-in to load (default: libvelmocair.so beside the program, in ../plugin or in ../lib/velmocair)",
      [](HostOptions& o, const std::string& v) { o.plugin = v; }},
@@ -305,6 +310,13 @@ void check_mode(const HostOptions& options) {
     if (!options.from.empty() && !options.to.empty() && options.from > options.to) {
       throw UsageError("--from " + options.from + " is after --to " + options.to);
     }
+    if (options.bom && options.format != ExportFormat::csv) {
+      throw UsageError("--bom: only with CSV (JSON parsers refuse a line that begins with it)");
+    }
+  }
+  if ((options.history_keep_seconds || options.history_max_bytes) && options.history.empty()) {
+    throw UsageError(std::string(options.history_keep_seconds ? "--history-keep" : "--history-max-size") +
+                     ": give the history file with --history FILE");
   }
   if (options.mode == Mode::plot && (options.values.empty() || options.output.empty())) {
     throw UsageError("history plot: give --values KEY,... and -o FILE.svg or FILE.png");
@@ -416,9 +428,9 @@ std::string help_text(Mode mode) {
       break;
     case Mode::history:
       text << "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n"
+              "[--to TIME] [--format csv|jsonl|jsonl-compact] [--bom] [--utc] [-o FILE]\n"
               "       velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME]\n"
+              "[--to TIME] [-o FILE]\n"
               "       velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
               "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
               "Reads a history file without changing it: every stored record as a row of\n"
@@ -427,15 +439,15 @@ std::string help_text(Mode mode) {
       break;
     case Mode::export_rows:
       text << "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n\n"
-              "One row per stored record, decoded through the plug-in: the stored time, the\n"
+              "[--to TIME] [--format csv|jsonl|jsonl-compact] [--bom] [--utc] [-o FILE]\n\n"
+              "One row per stored record: the stored time (ISO 8601 with its offset), the\n"
               "data id, then every leaf of the status document, named by its path joined\n"
               "with /, in the order of the status text; numbers as the unit means them,\n"
               "texts as texts, booleans as 0/1 (JSON lines: true/false).\n";
       break;
     case Mode::alarms:
       text << "usage: velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
-              "[--to TIME]\n\n"
+              "[--to TIME] [-o FILE]\n\n"
               "The alarm events in the period, from the stored records evaluated by the\n"
               "plug-in: each raise of an alarm point (#INDEX TEXT) with its clearing and how\n"
               "long it was active, then a count and total duration per point.\n";
@@ -443,9 +455,9 @@ std::string help_text(Mode mode) {
     case Mode::plot:
       text << "usage: velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
               "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
-              "A trend chart drawn by gnuplot: one line per value on a local-time axis,\n"
-              "the periods in which any alarm point was active shaded; long periods are\n"
-              "reduced to the least and greatest value per pixel column.\n";
+              "A trend chart drawn by gnuplot: one line per value and unit on a local-time\n"
+              "axis, the periods in which any alarm point of a unit was active shaded;\n"
+              "long periods are reduced to the least and greatest value per pixel column.\n";
       break;
     case Mode::scan:
       text << "usage: velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
@@ -473,8 +485,10 @@ std::string help_text(Mode mode) {
     text << left << help_of(option, mode) << "\n";
   }
   if ((bit(mode) & (kReadingHistory | kHistoryHelp)) != 0) {
-    text << "\nexit status: 0 done; 1 a file could not be read or written, or nothing to\n"
-            "plot; 2 bad option, time, key or a file that is not a history.\n";
+    text << "\nexit status: 0 done; 1 a file could not be read or written, no rows of the\n"
+            "--data-id, or nothing to plot; 2 bad option, time, key or a file that is not\n"
+            "a history; 130 stopped by SIGINT (no output file left); 141 the reader of\n"
+            "the output went away.\n";
   } else if (mode == Mode::scan) {
     text << "\nexit status: 0 a unit answered; 1 none did, or the port could not be\n"
             "opened; 2 bad option, or a device that is no serial port.\n";
