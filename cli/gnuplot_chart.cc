@@ -235,8 +235,7 @@ void run_gnuplot(const std::string& script_path, const std::string& messages) {
 
 }  // namespace
 
-void draw_chart(const std::vector<PlotData>& units, const ChartRequest& request,
-                OutputFile& out) {
+void draw_chart(const std::vector<PlotData>& units, const ChartRequest& request, OutputFile& out) {
   const ScratchFiles scratch;
   const std::string data_path = scratch.path(ScratchFiles::kData);
   write_data(units, data_path);
@@ -248,7 +247,8 @@ void draw_chart(const std::vector<PlotData>& units, const ChartRequest& request,
     throw Interrupted();
   }
   std::ifstream chart(chart_path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(chart)), std::istreambuf_iterator<char>());
+  const std::string bytes((std::istreambuf_iterator<char>(chart)),
+                          std::istreambuf_iterator<char>());
   if (!chart) {
     throw RunError("gnuplot wrote no chart");
   }

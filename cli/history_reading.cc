@@ -1,5 +1,7 @@
 #include "cli/history_reading.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "cli/event_printer.h"
@@ -38,6 +40,10 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
 }  // namespace
 
 std::unique_ptr<sitehost::HistoryStore> open_history_to_read(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    throw UsageError("--history " + path + ": a folder, not a history file");
+  }
   std::string error;
   sitehost::HistoryStore::Problem problem = sitehost::HistoryStore::Problem::none;
   std::unique_ptr<sitehost::HistoryStore> store = sitehost::HistoryStore::open(

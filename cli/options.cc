@@ -315,8 +315,9 @@ void check_mode(const HostOptions& options) {
     }
   }
   if ((options.history_keep_seconds || options.history_max_bytes) && options.history.empty()) {
-    throw UsageError(std::string(options.history_keep_seconds ? "--history-keep" : "--history-max-size") +
-                     ": give the history file with --history FILE");
+    throw UsageError(
+        std::string(options.history_keep_seconds ? "--history-keep" : "--history-max-size") +
+        ": give the history file with --history FILE");
   }
   if (options.mode == Mode::plot && (options.values.empty() || options.output.empty())) {
     throw UsageError("history plot: give --values KEY,... and -o FILE.svg or FILE.png");

@@ -71,7 +71,7 @@ struct HostOptions {
   std::string to;
   ExportFormat format = ExportFormat::csv;
   bool bom = false;
-  bool utc = false;  // export: times in UTC rather than local with their offset
+  bool utc = false;                 // export: times in UTC rather than local with their offset
   std::vector<std::string> values;  // plot
   std::string output;               // empty: standard output (export, alarms)
 };

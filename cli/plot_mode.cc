@@ -157,9 +157,8 @@ int run_plot(const HostOptions& options) {
   if (units.empty()) {
     throw RunError("no stored records to plot in " + rows_origin(options));
   }
-  std::sort(units.begin(), units.end(), [](const PlotColumns& a, const PlotColumns& b) {
-    return a.data_id() < b.data_id();
-  });
+  std::sort(units.begin(), units.end(),
+            [](const PlotColumns& a, const PlotColumns& b) { return a.data_id() < b.data_id(); });
   std::vector<PlotData> charted;
   std::int64_t first = INT64_MAX;
   std::int64_t last = INT64_MIN;

@@ -47,8 +47,8 @@ std::string decoding_disagreement(status::RecordCells& cells, const PluginDecode
   records.insert(records.end(), more.begin(), more.end());
   std::vector<AlarmPoint> points;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    const std::string which = i < probes ? "probe record " + std::to_string(i + 1)
-                                         : std::string("the first stored row");
+    const std::string which =
+        i < probes ? "probe record " + std::to_string(i + 1) : std::string("the first stored row");
     const PluginDecoding decoded = plugin(records[i]);
     if (decoded.document == nullptr) {
       return which + ": the plug-in refused it";

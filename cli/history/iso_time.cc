@@ -45,7 +45,8 @@ void civil_from_days(long long days, int& year, int& month, int& day) {
   const long long day_of_era = days - era * kDaysPerEra;
   const long long year_of_era =
       (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const long long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const long long day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const long long march_month = (5 * day_of_year + 2) / 153;
   day = static_cast<int>(day_of_year - (153 * march_month + 2) / 5 + 1);
   month = static_cast<int>(march_month < 10 ? march_month + 3 : march_month - 9);
@@ -83,7 +84,8 @@ std::string_view IsoTimes::text(std::string_view stored) {
   int length = 0;
   if (utc_) {
     const long long seconds = wall_seconds(std::string(stored)) - offset;
-    const long long days = (seconds >= 0 ? seconds : seconds - (kSecondsPerDay - 1)) / kSecondsPerDay;
+    const long long days =
+        (seconds >= 0 ? seconds : seconds - (kSecondsPerDay - 1)) / kSecondsPerDay;
     const long long rest = seconds - days * kSecondsPerDay;
     int year = 0;
     int month = 0;

@@ -58,8 +58,9 @@ StoredRows::StoredRows(const HostOptions& options, Decoding decoding)
   }
   const std::string disagreement = decoding_disagreement(cells_, plugin_decoding(plugin_), first);
   if (!disagreement.empty()) {
-    print_error("warning: the plug-in decodes stored records otherwise than the history's decoder (" +
-                disagreement + "): every row goes through the plug-in, which is slower");
+    print_error(
+        "warning: the plug-in decodes stored records otherwise than the history's decoder (" +
+        disagreement + "): every row goes through the plug-in, which is slower");
     through_plugin_ = true;
   }
 }

@@ -106,8 +106,16 @@ std::string stamp_of(const std::vector<unsigned char>& record) {
          std::to_string(s[6]);
 }
 
+// A stored time as the export writes it in UTC, the time zone the tests
+// run the host in.
+std::string iso_utc(const std::string& stored) {
+  return stored.substr(0, 10) + "T" + stored.substr(11) + "+00:00";
+}
+
 class HistoryCommands : public ::testing::Test {
  protected:
+  void SetUp() override { setenv("TZ", "UTC", 1); }
+
   HostRun history(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "history");
     arguments.insert(arguments.begin() + 2, {"--history", path_});
@@ -154,9 +162,9 @@ TEST_F(HistoryCommands, ExportHoldsTheStatusDocumentOfEveryRecord) {
     Json::Value object;
     ASSERT_TRUE(Json::Reader().parse(jsonl.out[i], object)) << jsonl.out[i];
     ASSERT_EQ(cells.size(), expected.size() + 2) << "row " << i;
-    EXPECT_EQ(cells[0], rows[i].time);
+    EXPECT_EQ(cells[0], iso_utc(rows[i].time));
     EXPECT_EQ(cells[1], "5");
-    EXPECT_EQ(object["time"], rows[i].time);
+    EXPECT_EQ(object["time"], iso_utc(rows[i].time));
     EXPECT_EQ(object.getMemberNames().size(), expected.size() + 2);
     for (std::size_t c = 0; c < expected.size(); ++c) {
       const auto& [path, value] = expected[c];
@@ -219,7 +227,10 @@ TEST_F(HistoryCommands, ExportSelectsRowsByUnitAndPeriod) {
     for (std::size_t i = 1; i < lines.size(); ++i) {
       times.push_back(csv_fields(lines[i])[0]);
     }
-    EXPECT_EQ(times, selection.times) << ::testing::PrintToString(selection.options);
+    std::vector<std::string> expected;
+    std::transform(selection.times.begin(), selection.times.end(), std::back_inserter(expected),
+                   iso_utc);
+    EXPECT_EQ(times, expected) << ::testing::PrintToString(selection.options);
   }
 }
 
@@ -287,8 +298,10 @@ TEST_F(HistoryCommands, AlarmEventsRunFromRaiseToClear) {
   const HostRun one_unit = history({"alarms", "--data-id", "9", "--from", "2024-03-01 10:02"});
   ASSERT_EQ(one_unit.status, 0) << one_unit.transcript();
   ASSERT_GE(one_unit.out.size(), 3u);
-  EXPECT_EQ(one_unit.out[2], "2024-03-01 10:02:00  2024-03-01 10:04:00       0:02:00  " + high)
-      << "an event active in the first row of the period counts from that row";
+  EXPECT_EQ(one_unit.out[2], "2024-03-01 10:02:00* 2024-03-01 10:04:00       0:02:00  " + high)
+      << "an event active in the first row of the period counts from that row, marked";
+  ASSERT_GE(one_unit.out.size(), 6u);
+  EXPECT_EQ(one_unit.out[5], "* active in the unit's first row: raised then or before");
 }
 
 // The lines of an SVG chart, by their legend titles, and the shading.
@@ -366,7 +379,8 @@ struct BadReading {
 
 TEST_F(HistoryCommands, BadInputIsOneLineAndChangesNothing) {
   write_history(path_, {
-                           {1, "2024-03-01 10:00:00", blank_record()}
+                           {1, "2024-03-01 10:00:00", blank_record()},
+                           {1, "2024-03-01 10:00:05", blank_record()},
   });
   const std::string not_history = folder_.path("not-history.sqlite");
   write_file(not_history, "just text, no database");
@@ -385,7 +399,13 @@ TEST_F(HistoryCommands, BadInputIsOneLineAndChangesNothing) {
       {{"plot", "--history", "FILE", "--values", "回风温度", "-o", "/nonexistent/c.svg"}, 1, "cannot write /nonexistent/c.svg"},
       {{"plot", "--history", "FILE", "--values", "回风温度", "-o", out, "--from", "2025-01-01"}, 1, "no stored records to plot"},
       {{"export", "--history", "FILE", "-o", folder_.path("no-folder/rows.csv")}, 1, "cannot write"},
-      {{"export", "--history", "FILE", "--format", "xml"},              2, "--format: expected csv or jsonl"},
+      {{"export", "--history", "FILE", "--format", "xml"},              2, "--format: expected csv, jsonl or jsonl-compact"},
+      {{"export", "--history", "FILE", "--format", "jsonl", "--bom"},   2, "--bom: only with CSV"},
+      {{"export", "--history", folder_.path("")},                       2, "a folder, not a history file"},
+      {{"export", "--history", "FILE", "--data-id", "5"},               1, "no rows of data id 5 (its unit: 1)"},
+      {{"alarms", "--history", "FILE", "--data-id", "5", "-o", out},    1, "no rows of data id 5"},
+      {{"plot", "--history", "FILE", "--values", "回风温度", "-o", out, "--to", "2024-03-01 10:00:01"}, 1, "stored at one time; a chart needs two at least"},
+      {{"export", "--history", "FILE", "--utc", "--format", "jsonl-compact", "-o", out, "--data-id", "0"}, 1, "no rows of data id 0 (its unit: 1)"},
       {{"plot", "--history", "FILE"},                                   2, "give --values"},
       {{"export"},                                                      2, "--history FILE"},
       {{"graph"},                                                       2, "unknown command 'graph'"},
