@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 
 #include "alarms/alarm_table.h"
 #include "cli/row_formats.h"
@@ -347,12 +348,17 @@ TEST_F(HistoryCommands, PlotDrawsOneLinePerValueAndShadesAlarms) {
     set_word(row.record, kReturnAir, static_cast<std::uint16_t>(200 + i % 97));
     row.record[kHighTemperature] = i > 1000 && i < 1600 ? 1 : 0;
     rows.push_back(row);
+    // A second unit in the same period, its alarm at another time.
+    row.data_id = 7;
+    row.record[kHighTemperature] = i > 2000 && i < 2100 ? 1 : 0;
+    rows.push_back(row);
   }
   write_history(path_, rows);
   const std::string svg = folder_.path("chart.svg");
   const HostRun run =
       history({"plot", "--values",
-               "回风温度,参数设定/回风温度设定值,室内机组状态/AlertArray/高温报警", "-o", svg});
+               "回风温度,参数设定/回风温度设定值,室内机组状态/AlertArray/高温报警", "-o", svg,
+               "--data-id", "3"});
   ASSERT_EQ(run.status, 0) << run.transcript();
   const Chart chart = read_chart(read_file(svg));
   const std::vector<std::string> titles = {"回风温度", "参数设定/回风温度设定值",
@@ -364,6 +370,32 @@ TEST_F(HistoryCommands, PlotDrawsOneLinePerValueAndShadesAlarms) {
     EXPECT_GT(chart.points[line], 2u) << titles[line];
     EXPECT_LE(chart.points[line], 2 * 1200u + 10) << titles[line] << ": reduced per pixel column";
   }
+
+  const HostRun both = history({"plot", "--values", "回风温度", "-o", svg});
+  ASSERT_EQ(both.status, 0) << both.transcript();
+  const Chart per_unit = read_chart(read_file(svg));
+  const std::vector<std::string> unit_titles = {
+      "回风温度 (data id 3)", "回风温度 (data id 7)", "data id 3: an alarm point active",
+      "data id 7: an alarm point active"};
+  EXPECT_EQ(per_unit.titles, unit_titles) << "one line per unit, no zig-zag between them";
+  ASSERT_EQ(per_unit.points.size(), unit_titles.size());
+  EXPECT_EQ(per_unit.points[0], chart.points[0]) << "unit 3's line as drawn alone";
+
+  // Two minutes: tick labels with seconds, none repeated.
+  const HostRun short_span = history(
+      {"plot", "--values", "回风温度", "-o", svg, "--from", "2024-03-01 00:10", "--to", "2024-03-01 00:12"});
+  ASSERT_EQ(short_span.status, 0) << short_span.transcript();
+  const std::string short_svg = read_file(svg);
+  std::vector<std::string> labels;
+  for (std::size_t at = short_svg.find("00:1"); at != std::string::npos;
+       at = short_svg.find("00:1", at + 1)) {
+    if (short_svg[at + 8] == '<' && short_svg[at - 1] == '>') {
+      labels.push_back(short_svg.substr(at, 8));
+    }
+  }
+  EXPECT_GE(labels.size(), 3u) << short_svg.substr(0, 2000);
+  EXPECT_EQ(std::set<std::string>(labels.begin(), labels.end()).size(), labels.size())
+      << ::testing::PrintToString(labels);
   const std::string png = folder_.path("chart.png");
   const HostRun as_png =
       history({"plot", "--values", "回风温度", "-o", png, "--to", "2024-03-01 00:30"});
