@@ -1,5 +1,8 @@
 #include "cli/history/row_export.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +22,27 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr char kCsvLineEnd[] = "\r\n";
 // Text gathered before it is written out.
 constexpr std::size_t kWriteChunk = 1 << 16;
+
+// Text gathered before it is written out. An append is a copy, inlined:
+// a row is some 760 of them.
+class TextBuffer {
+ public:
+  explicit TextBuffer(std::size_t capacity) : bytes_(capacity) {}
+
+  void append(std::string_view text) {
+    if (text.size() > bytes_.size() - size_) {
+      bytes_.resize(std::max(2 * bytes_.size(), size_ + text.size()));
+    }
+    std::memcpy(bytes_.data() + size_, text.data(), text.size());
+    size_ += text.size();
+  }
+  std::string_view text() const { return {bytes_.data(), size_}; }
+  void clear() { size_ = 0; }
+
+ private:
+  std::vector<char> bytes_;
+  std::size_t size_ = 0;
+};
 
 // Rows as text in one format, column by column: a row's columns are given
 // in the header's order.
@@ -60,37 +84,43 @@ class RowText {
 
   const std::string& header() const { return header_; }
 
-  void begin(std::string& out, const sitehost::StoredRow& row) {
-    out += row_start_;
+  void begin(TextBuffer& out, const sitehost::StoredRow& row) {
+    out.append(row_start_);
     text(out, times_.text(row.time));
-    out += data_id_;
-    out += std::to_string(row.data_id);
+    out.append(data_id_);
+    char digits[sizeof "4294967295"];
+    const int length = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(row.data_id));
+    out.append(std::string_view(digits, static_cast<std::size_t>(length)));
   }
-  void text(std::string& out, std::string_view value) const {
+  void text(TextBuffer& out, std::string_view value) const {
+    std::string field;
     if (csv_) {
-      append_csv_field(out, value);
+      append_csv_field(field, value);
     } else {
-      append_json_string(out, value);
+      append_json_string(field, value);
     }
+    out.append(field);
   }
   // Text that needs no quoting nor escaping.
-  void plain_text(std::string& out, std::string_view value) const {
-    if (csv_) {
-      out += value;
-    } else {
-      out.append(1, '"').append(value).append(1, '"');
-    }
-  }
-  void flag(std::string& out, bool value) const {
-    out += csv_ ? (value ? "1" : "0") : (value ? "true" : "false");
-  }
-  void null(std::string& out) const {
+  void plain_text(TextBuffer& out, std::string_view value) const {
     if (!csv_) {
-      out += "null";
+      out.append("\"");
+    }
+    out.append(value);
+    if (!csv_) {
+      out.append("\"");
     }
   }
-  const std::string& prefix(std::size_t column) const { return prefixes_[column]; }
-  void end(std::string& out) const { out += row_end_; }
+  void flag(TextBuffer& out, bool value) const {
+    out.append(csv_ ? (value ? "1" : "0") : (value ? "true" : "false"));
+  }
+  void null(TextBuffer& out) const {
+    if (!csv_) {
+      out.append("null");
+    }
+  }
+  std::string_view prefix(std::size_t column) const { return prefixes_[column]; }
+  void end(TextBuffer& out) const { out.append(row_end_); }
 
  private:
   bool csv_;
@@ -103,18 +133,18 @@ class RowText {
 };
 
 // A row decoded without a device: its cells.
-void cells_row(const status::RecordCells& cells, const RowText& format, std::string& out) {
+void cells_row(const status::RecordCells& cells, const RowText& format, TextBuffer& out) {
   const std::vector<status::Cell>& row = cells.cells();
   char number[status::kNumberTextCapacity];
   for (std::size_t i = 0; i < row.size(); ++i) {
-    out += format.prefix(i);
+    out.append(format.prefix(i));
     const status::Cell& cell = row[i];
     switch (cell.kind) {
       case status::CellKind::text:
         format.plain_text(out, cell.text);
         break;
       case status::CellKind::number:
-        out.append(number, status::number_text(cell, number));
+        out.append(std::string_view(number, status::number_text(cell, number)));
         break;
       case status::CellKind::flag:
         format.flag(out, cell.flag);
@@ -127,19 +157,20 @@ void cells_row(const status::RecordCells& cells, const RowText& format, std::str
 // is the record's own time stamp, which the decoding device would replace
 // with the time of decoding.
 void document_row(const DocumentColumns& columns, const Json::Value& document,
-                  const sitehost::StoredRow& row, const RowText& format, std::string& out) {
+                  const sitehost::StoredRow& row, const RowText& format, TextBuffer& out) {
   std::size_t column = 0;
-  std::string number;
   const bool whole =
       columns.walk(document, [&](const DocumentColumn& leaf, const Json::Value& value) {
-        out += format.prefix(column++);
+        out.append(format.prefix(column++));
         if (leaf.path == status::kUpdateTime) {
           char stamp[status::kTimeTextCapacity];
           format.text(out, std::string_view(stamp, status::time_text(row.record, stamp)));
         } else if (value.isBool()) {
           format.flag(out, value.asBool());
         } else if (value.isNumeric()) {
-          append_number(out, value.asDouble(), leaf.decimals);
+          std::string number;
+          append_number(number, value.asDouble(), leaf.decimals);
+          out.append(number);
         } else if (value.isString()) {
           format.text(out, value.asString());
         } else {
@@ -174,12 +205,11 @@ std::size_t export_rows(StoredRows& rows, const ExportSettings& settings, Output
     }
   }
   RowText format(settings.format, settings.utc, paths);
-  std::string text;
-  text.reserve(2 * kWriteChunk);
+  TextBuffer text(2 * kWriteChunk);
   if (settings.bom) {
-    text += kByteOrderMark;
+    text.append(kByteOrderMark);
   }
-  text += format.header();
+  text.append(format.header());
   std::size_t refused = 0;
   std::vector<unsigned char> record;
   while (rows.next()) {
@@ -202,12 +232,12 @@ std::size_t export_rows(StoredRows& rows, const ExportSettings& settings, Output
       document_row(*columns, *document, row, format, text);
     }
     format.end(text);
-    if (text.size() >= kWriteChunk) {
-      out.write(text);
+    if (text.text().size() >= kWriteChunk) {
+      out.write(text.text());
       text.clear();
     }
   }
-  out.write(text);
+  out.write(text.text());
   return refused;
 }
 
