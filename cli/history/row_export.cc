@@ -89,7 +89,8 @@ class RowText {
     text(out, times_.text(row.time));
     out.append(data_id_);
     char digits[sizeof "4294967295"];
-    const int length = std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(row.data_id));
+    const int length =
+        std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(row.data_id));
     out.append(std::string_view(digits, static_cast<std::size_t>(length)));
   }
   void text(TextBuffer& out, std::string_view value) const {

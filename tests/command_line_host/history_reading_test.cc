@@ -2,6 +2,7 @@
 // give the same bytes as through the plug-in's document (CSV, JSON lines,
 // compact JSON lines); the fall-back when the plug-in's document differs in
 // one leaf or point; ISO 8601 times; -o into a FIFO; SIGINT.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,6 +216,17 @@ TEST(HistoryReading, OutputIntoAFifoIsWrittenInPlace) {
                           std::filesystem::directory_iterator()),
             1)
       << "no temporary file beside it";
+}
+
+TEST(HistoryReading, AReaderGoneEndsTheWriting) {
+  const ScratchFolder folder;
+  const std::string fifo = folder.path("rows.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::thread reader([&] { close(open(fifo.c_str(), O_RDONLY)); });
+  cli::OutputFile out(fifo);
+  reader.join();
+  EXPECT_THROW(out.write(std::string(1 << 20, 'x')), cli::OutputClosed);
 }
 
 TEST(HistoryReading, RegularFilesAreReplacedWholeOrNotAtAll) {
