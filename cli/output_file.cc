@@ -45,12 +45,21 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     fd_ = STDOUT_FILENO;
     return;
   }
-  owned_ = true;
   if (written_in_place(path)) {
     struct stat target {};
-    if (stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+    struct stat standard_output {};
+    const bool known = stat(path.c_str(), &target) == 0;
+    if (known && S_ISDIR(target.st_mode)) {
       throw RunError("cannot write " + path + ": it is a folder");
     }
+    // /dev/stdout and the like: standard output as it is, appending where
+    // it appends.
+    if (known && fstat(STDOUT_FILENO, &standard_output) == 0 &&
+        target.st_dev == standard_output.st_dev && target.st_ino == standard_output.st_ino) {
+      fd_ = STDOUT_FILENO;
+      return;
+    }
+    owned_ = true;
     // A symbolic link to a regular file is written through, from its start.
     fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC | (S_ISREG(target.st_mode) ? O_TRUNC : 0));
     if (fd_ < 0) {
@@ -58,6 +67,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     }
     return;
   }
+  owned_ = true;
   std::string pattern = folder_of(path) + "/." + name_of(path) + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');

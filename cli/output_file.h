@@ -9,8 +9,9 @@ namespace velmocair::cli {
 // exist yet, is written whole or not at all: into a temporary file beside
 // it, renamed over it by commit(), and removed when the object goes without
 // a commit. Any other target (a FIFO, a device node such as /dev/null, a
-// symbolic link such as /dev/stdout) is opened and written in place: a
-// rename would replace it. An empty path is standard output. Throws
+// symbolic link) is opened and written in place: a rename would replace
+// it; a path to standard output itself (/dev/stdout) is standard output. An
+// empty path is standard output. Throws
 // RunError naming the file when it cannot be written, OutputClosed when
 // the reading end of a pipe has gone.
 class OutputFile {

@@ -117,6 +117,9 @@ int run_plot(const HostOptions& options) {
     while (leaf < leaves.size() && status::leaf_path(leaves[leaf]) != column.path) {
       ++leaf;
     }
+    if (leaf == leaves.size() && !rows.through_plugin()) {
+      throw RunError("--values: " + column.path + " is not among the decoded leaves");
+    }
     plotted.push_back({&column, leaf});
     leaf_indexes.push_back(leaf);
   }
