@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::size_t kWithOffset = sizeof "2024-03-01T10:00:00+01:00" - 1;
   require(with_offset.size() == kWithOffset && with_offset.substr(0, 10) == stored.substr(0, 10) &&
           with_offset[10] == 'T' && with_offset.substr(11, 8) == stored.substr(11, 8));
-  require(in_utc == stored || (in_utc.size() >= sizeof "2024-03-01T09:00:00Z" - 1 &&
-                               in_utc.back() == 'Z'));
+  require(in_utc == stored ||
+          (in_utc.size() >= sizeof "2024-03-01T09:00:00Z" - 1 && in_utc.back() == 'Z'));
   return 0;
 }

@@ -355,10 +355,9 @@ TEST_F(HistoryCommands, PlotDrawsOneLinePerValueAndShadesAlarms) {
   }
   write_history(path_, rows);
   const std::string svg = folder_.path("chart.svg");
-  const HostRun run =
-      history({"plot", "--values",
-               "回风温度,参数设定/回风温度设定值,室内机组状态/AlertArray/高温报警", "-o", svg,
-               "--data-id", "3"});
+  const HostRun run = history({"plot", "--values",
+                               "回风温度,参数设定/回风温度设定值,室内机组状态/AlertArray/高温报警",
+                               "-o", svg, "--data-id", "3"});
   ASSERT_EQ(run.status, 0) << run.transcript();
   const Chart chart = read_chart(read_file(svg));
   const std::vector<std::string> titles = {"回风温度", "参数设定/回风温度设定值",
@@ -374,16 +373,16 @@ TEST_F(HistoryCommands, PlotDrawsOneLinePerValueAndShadesAlarms) {
   const HostRun both = history({"plot", "--values", "回风温度", "-o", svg});
   ASSERT_EQ(both.status, 0) << both.transcript();
   const Chart per_unit = read_chart(read_file(svg));
-  const std::vector<std::string> unit_titles = {
-      "回风温度 (data id 3)", "回风温度 (data id 7)", "data id 3: an alarm point active",
-      "data id 7: an alarm point active"};
+  const std::vector<std::string> unit_titles = {"回风温度 (data id 3)", "回风温度 (data id 7)",
+                                                "data id 3: an alarm point active",
+                                                "data id 7: an alarm point active"};
   EXPECT_EQ(per_unit.titles, unit_titles) << "one line per unit, no zig-zag between them";
   ASSERT_EQ(per_unit.points.size(), unit_titles.size());
   EXPECT_EQ(per_unit.points[0], chart.points[0]) << "unit 3's line as drawn alone";
 
   // Two minutes: tick labels with seconds, none repeated.
-  const HostRun short_span = history(
-      {"plot", "--values", "回风温度", "-o", svg, "--from", "2024-03-01 00:10", "--to", "2024-03-01 00:12"});
+  const HostRun short_span = history({"plot", "--values", "回风温度", "-o", svg, "--from",
+                                      "2024-03-01 00:10", "--to", "2024-03-01 00:12"});
   ASSERT_EQ(short_span.status, 0) << short_span.transcript();
   const std::string short_svg = read_file(svg);
   std::vector<std::string> labels;
