@@ -33,7 +33,13 @@ class TextBuffer {
     if (text.size() > bytes_.size() - size_) {
       bytes_.resize(std::max(2 * bytes_.size(), size_ + text.size()));
     }
-    std::memcpy(bytes_.data() + size_, text.data(), text.size());
+    // Most appends are a byte or two (separators, digits, flags).
+    if (!text.empty() && text.size() <= 2) {
+      bytes_[size_] = text[0];
+      bytes_[size_ + text.size() - 1] = text.back();
+    } else {
+      std::memcpy(bytes_.data() + size_, text.data(), text.size());
+    }
     size_ += text.size();
   }
   std::string_view text() const { return {bytes_.data(), size_}; }
@@ -112,9 +118,7 @@ class RowText {
       out.append("\"");
     }
   }
-  void flag(TextBuffer& out, bool value) const {
-    out.append(csv_ ? (value ? "1" : "0") : (value ? "true" : "false"));
-  }
+  void flag(TextBuffer& out, bool value) const { out.append(value ? true_ : false_); }
   void null(TextBuffer& out) const {
     if (!csv_) {
       out.append("null");
@@ -125,6 +129,8 @@ class RowText {
 
  private:
   bool csv_;
+  std::string_view true_ = csv_ ? "1" : "true";
+  std::string_view false_ = csv_ ? "0" : "false";
   IsoTimes times_;
   std::vector<std::string> prefixes_;  // before each column's value
   std::string header_;
