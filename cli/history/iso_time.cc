@@ -76,7 +76,9 @@ std::string_view IsoTimes::text(std::string_view stored) {
     if (gmtime_r(&utc, &in_utc) == nullptr) {
       return stored;
     }
-    length = static_cast<int>(std::strftime(text_, sizeof text_, "%Y-%m-%dT%H:%M:%SZ", &in_utc));
+    length = std::snprintf(text_, sizeof text_, "%04d-%02d-%02dT%02d:%02d:%02dZ",
+                           in_utc.tm_year + 1900, in_utc.tm_mon + 1, in_utc.tm_mday, in_utc.tm_hour,
+                           in_utc.tm_min, in_utc.tm_sec);
   } else {
     const long size = offset < 0 ? -offset : offset;
     length = std::snprintf(text_, sizeof text_, "%.10sT%.8s%c%02ld:%02ld", stored.data(),

@@ -176,6 +176,7 @@ TEST(HistoryReading, TimesAreIso8601WithTheirOffset) {
       {"America/St_Johns",    false, "2024-01-15 08:00:00", "2024-01-15T08:00:00-03:30"},
       {"America/St_Johns",    true,  "2024-02-28 22:00:00", "2024-02-29T01:30:00Z"},
       {"UTC",                 false, "1999-12-31 23:59:59", "1999-12-31T23:59:59+00:00"},
+      {"UTC",                 true,  "0024-03-31 01:30:01", "0024-03-31T01:30:01Z"},
       {"UTC",                 false, "2024-3-1 1:2:3",      "2024-3-1 1:2:3"},
   };
   // clang-format on
