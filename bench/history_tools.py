@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""The history file's reading commands and retention, measured:
+"""The history file's retention and size, measured (its reading commands:
+history_reading.py, which makes its histories with make_history):
 
-- `history export` of one day of one unit at 1 s (86,400 rows) to CSV;
-- `history plot` of 30 days at 10 s (259,200 rows) to SVG;
 - the host's cycle with a history under a size limit that it prunes all
   the time, against the same host with a history kept whole;
 - bytes on disk per stored row.
@@ -20,17 +19,12 @@ import os
 import shutil
 import sqlite3
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
 import measure
 
 DAY_ROWS = 86400
-MONTH_ROWS = 259200
-EXPORT_GOAL_SECONDS = 2
-PLOT_GOAL_SECONDS = 5
 RETENTION_LIMIT = "20MB"
 PREFILLED_ROWS = 60000  # about 30 MB: over the limit from the first cycle
 HOST_CYCLES = 1000
@@ -75,15 +69,6 @@ def make_history(path, base, rows, step_seconds):
     db.close()
 
 
-def timed(command, repeats):
-    times = []
-    for _ in range(repeats):
-        started = time.perf_counter()
-        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-        times.append(time.perf_counter() - started)
-    return statistics.median(times), times
-
-
 def host_cycle(build, endpoint, work, prefilled, retention, repeats):
     """Per-cycle time and CPU of the host polling back to back into a copy
     of the prefilled history, with or without a size limit."""
@@ -106,30 +91,13 @@ def host_cycle(build, endpoint, work, prefilled, retention, repeats):
 def main(argv):
     build = argv[1]
     repeats = int(argv[2]) if len(argv) > 2 else 3
-    host = f"{build}/cli/velmocair-host"
     with tempfile.TemporaryDirectory() as work, measure.Simulator(build) as simulator:
         base = stored_record(build, simulator.endpoint, work)
         day = f"{work}/day.sqlite"
         make_history(day, base, DAY_ROWS, 1)
-        csv = f"{work}/day.csv"
-        export_time, export_times = timed([host, "history", "export", "--history", day, "-o", csv], repeats)
-        print(f"export of {DAY_ROWS} rows to CSV: {export_time:.2f} s (runs {', '.join(f'{t:.2f}' for t in export_times)});"
-              f" {DAY_ROWS / export_time:,.0f} rows/s; {os.path.getsize(csv) / 1e6:.1f} MB of CSV;"
-              f" goal {EXPORT_GOAL_SECONDS} s: {'met' if export_time <= EXPORT_GOAL_SECONDS else 'missed'}")
         day_bytes = os.path.getsize(day)
         print(f"bytes on disk per stored row: {day_bytes / DAY_ROWS:.0f} ({day_bytes / 1e6:.1f} MB for {DAY_ROWS} rows;"
               f" a record is {len(base)} bytes)")
-
-        month = f"{work}/month.sqlite"
-        make_history(month, base, MONTH_ROWS, 10)
-        chart = f"{work}/month.svg"
-        plot_time, plot_times = timed(
-            [host, "history", "plot", "--history", month, "--values", "回风温度,送风湿度", "-o", chart], repeats
-        )
-        print(f"chart of {MONTH_ROWS} rows to SVG: {plot_time:.2f} s (runs {', '.join(f'{t:.2f}' for t in plot_times)});"
-              f" {os.path.getsize(chart) / 1e3:.0f} kB of SVG;"
-              f" goal {PLOT_GOAL_SECONDS} s: {'met' if plot_time <= PLOT_GOAL_SECONDS else 'missed'}")
-        os.unlink(month)
 
         prefilled = f"{work}/prefilled.sqlite"
         make_history(prefilled, base, PREFILLED_ROWS, 1)

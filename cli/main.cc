@@ -27,6 +27,10 @@ int main(int argc, char** argv) {
     if (const ModeRow& mode = kModes[options.mode]; mode.run != nullptr) {
       return mode.run(options);
     }
+  } catch (const Interrupted&) {
+    return kExitInterrupted;
+  } catch (const OutputClosed&) {
+    return kExitOutputClosed;
   } catch (const UsageError& error) {
     print_error(error.what());
     return kExitUsage;

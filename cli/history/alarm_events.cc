@@ -31,19 +31,20 @@ std::string point_name(const AlarmPoint& point) {
 
 }  // namespace
 
-void AlarmEventTracker::row(std::uint32_t data_id, const std::string& time,
+void AlarmEventTracker::row(std::uint32_t data_id, std::string_view time,
                             const std::vector<AlarmPoint>& active) {
   auto span = spans_.find(data_id);
-  if (span == spans_.end()) {
-    span = spans_.emplace(data_id, std::make_pair(time, time)).first;
+  const bool first_row = span == spans_.end();
+  if (first_row) {
+    span = spans_.emplace(data_id, std::make_pair(std::string(time), std::string(time))).first;
   }
-  span->second.second = time;
+  span->second.second.assign(time);
   std::map<unsigned short, AlarmEvent>& open = open_[data_id];
   std::set<unsigned short> now;
   for (const AlarmPoint& point : active) {
     now.insert(point.index);
     if (open.count(point.index) == 0) {
-      open[point.index] = {data_id, point, time, {}, 0};
+      open[point.index] = {data_id, point, std::string(time), {}, 0, first_row};
     }
   }
   for (auto event = open.begin(); event != open.end();) {
@@ -51,7 +52,7 @@ void AlarmEventTracker::row(std::uint32_t data_id, const std::string& time,
       ++event;
       continue;
     }
-    event->second.cleared = time;
+    event->second.cleared.assign(time);
     event->second.seconds = wall_seconds(time) - wall_seconds(event->second.raised);
     closed_.push_back(std::move(event->second));
     event = open.erase(event);
@@ -83,13 +84,15 @@ std::string alarm_report(const AlarmEventTracker& tracker) {
               span.second + "\n";
     report += padded("raised", kTimeColumn) + padded("cleared", kTimeColumn) +
               right_aligned("active", kDurationColumn) + "point\n";
+    bool marked = false;
     // Per point index: the point, its events and their time.
     std::map<unsigned short, std::pair<AlarmPoint, std::pair<int, std::int64_t>>> totals;
     for (const AlarmEvent& event : events) {
       if (event.data_id != data_id) {
         continue;
       }
-      report += padded(event.raised, kTimeColumn) +
+      marked = marked || event.active_at_start;
+      report += padded(event.raised + (event.active_at_start ? "*" : ""), kTimeColumn) +
                 padded(event.cleared.empty() ? "still active" : event.cleared, kTimeColumn) +
                 right_aligned(duration_text(event.seconds), kDurationColumn) +
                 point_name(event.point) + "\n";
@@ -101,6 +104,9 @@ std::string alarm_report(const AlarmEventTracker& tracker) {
     if (totals.empty()) {
       report += "no alarm point was active\n";
       continue;
+    }
+    if (marked) {
+      report += "* active in the unit's first row: raised then or before\n";
     }
     report += right_aligned("events", kDurationColumn / 2) +
               right_aligned("active", kDurationColumn) + "point\n";

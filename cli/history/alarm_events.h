@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/history/record_decoder.h"
@@ -18,13 +19,15 @@ struct AlarmEvent {
   std::string raised;
   std::string cleared;  // empty: still active at the end
   std::int64_t seconds = 0;
+  // Active in the unit's first row: raised then or before.
+  bool active_at_start = false;
 };
 
 // Follows the alarm points of stored rows, in their order, per unit.
 class AlarmEventTracker {
  public:
   // The points active in the unit's row stored at `time`.
-  void row(std::uint32_t data_id, const std::string& time, const std::vector<AlarmPoint>& active);
+  void row(std::uint32_t data_id, std::string_view time, const std::vector<AlarmPoint>& active);
   // Every event in the order they were raised (ties by index); those still
   // open run to their unit's last row.
   std::vector<AlarmEvent> events() const;
@@ -41,6 +44,7 @@ class AlarmEventTracker {
 };
 
 // The report: per unit the events, then each point's count and total time.
+// An event active in the unit's first row has its raise marked "*".
 std::string alarm_report(const AlarmEventTracker& tracker);
 
 }  // namespace velmocair::cli

@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "cli/runtime/exit_status.h"
+#include "cli/runtime/interrupt.h"
 
 extern char** environ;
 
@@ -20,7 +22,9 @@ namespace velmocair::cli {
 namespace {
 
 constexpr const char* kGnuplot = "gnuplot";
-constexpr const char* kShade = "#f6d0cc";
+// Alarm shading, a colour per unit in turn.
+constexpr const char* kShades[] = {"#f6d0cc", "#cce0f6", "#d6f0cc", "#efd9f4"};
+constexpr std::int64_t kSecondsPerHour = 3600;
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kDaysInMonth = 31;
 // Room on either side of a chart of a single moment.
@@ -33,6 +37,7 @@ struct TickFormat {
   const char* format;
 };
 constexpr TickFormat kTickFormats[] = {
+    {kSecondsPerHour,               "%H:%M:%S"},
     {kSecondsPerDay,                "%H:%M"},
     {kDaysInMonth * kSecondsPerDay, "%m-%d\\n%H:%M"},
     {INT64_MAX,                     "%Y-%m-%d"},
@@ -55,7 +60,7 @@ class ScratchFiles {
     folder_ = name.data();
   }
   ~ScratchFiles() {
-    for (const char* name : {kData, kScript, kMessages}) {
+    for (const char* name : {kData, kScript, kMessages, kChart}) {
       unlink(path(name).c_str());
     }
     rmdir(folder_.c_str());
@@ -68,6 +73,7 @@ class ScratchFiles {
   static constexpr const char* kData = "data.tsv";
   static constexpr const char* kScript = "chart.gp";
   static constexpr const char* kMessages = "gnuplot.txt";
+  static constexpr const char* kChart = "chart";
 
  private:
   std::string folder_;
@@ -87,39 +93,43 @@ std::string quoted(const std::string& text) {
 
 std::string time_value(std::int64_t seconds) { return quoted(std::to_string(seconds)); }
 
-// Each line a block of "seconds<TAB>value" rows; a blank line where it
-// breaks, two between lines.
-void write_data(const PlotData& data, const std::string& path) {
+// Each line a block of "seconds<TAB>value" rows, unit after unit; a blank
+// line where it breaks, two between lines.
+void write_data(const std::vector<PlotData>& units, const std::string& path) {
   std::ofstream out(path);
   char value[32];
-  for (const std::vector<PlotPoint>& line : data.series) {
-    for (const PlotPoint& point : line) {
-      if (point.breaks_before) {
-        out << "\n";
+  for (const PlotData& data : units) {
+    for (const std::vector<PlotPoint>& line : data.series) {
+      for (const PlotPoint& point : line) {
+        if (point.breaks_before) {
+          out << "\n";
+        }
+        std::snprintf(value, sizeof value, "%.6g", point.value);
+        out << point.seconds << '\t' << value << '\n';
       }
-      std::snprintf(value, sizeof value, "%.6g", point.value);
-      out << point.seconds << '\t' << value << '\n';
+      out << "\n\n";
     }
-    out << "\n\n";
   }
   if (!out) {
     throw RunError("cannot write gnuplot's data to " + path);
   }
 }
 
-std::string script(const PlotData& data, const ChartRequest& request,
-                   const std::string& data_path) {
+std::string script(const std::vector<PlotData>& units, const ChartRequest& request,
+                   const std::string& data_path, const std::string& output) {
   std::int64_t first = INT64_MAX;
   std::int64_t last = INT64_MIN;
-  for (const std::vector<PlotPoint>& line : data.series) {
-    for (const PlotPoint& point : line) {
-      first = std::min(first, point.seconds);
-      last = std::max(last, point.seconds);
+  for (const PlotData& data : units) {
+    for (const std::vector<PlotPoint>& line : data.series) {
+      for (const PlotPoint& point : line) {
+        first = std::min(first, point.seconds);
+        last = std::max(last, point.seconds);
+      }
     }
-  }
-  for (const auto& span : data.alarm_spans) {
-    first = std::min(first, span.first);
-    last = std::max(last, span.second);
+    for (const auto& span : data.alarm_spans) {
+      first = std::min(first, span.first);
+      last = std::max(last, span.second);
+    }
   }
   if (first >= last) {
     first -= kLoneMomentMargin;
@@ -140,7 +150,7 @@ std::string script(const PlotData& data, const ChartRequest& request,
     text << "set terminal pngcairo size " << kChartWidth << "," << kChartHeight
          << " font \"sans,10\" background \"#ffffff\"\n";
   }
-  text << "set output " << quoted(request.output) << "\n"
+  text << "set output " << quoted(output) << "\n"
        << "set encoding utf8\n"
        << "set datafile separator \"\\t\"\n"
        << "set xdata time\nset timefmt \"%s\"\n"
@@ -149,20 +159,38 @@ std::string script(const PlotData& data, const ChartRequest& request,
        << "set xrange [" << time_value(first) << ":" << time_value(last) << "]\n"
        << "set grid\nset key outside bottom center horizontal noenhanced\n"
        << "set title " << quoted(request.heading) << " noenhanced\n";
+  // Several units: each shades a band of its own, the first at the top.
+  const bool several = units.size() > 1;
   int object = 1;
-  for (const auto& span : data.alarm_spans) {
-    text << "set object " << object++ << " rect from " << time_value(span.first) << ", graph 0 to "
-         << time_value(span.second) << ", graph 1 behind fc rgb \"" << kShade
-         << "\" fs solid 1.0 noborder\n";
+  for (std::size_t unit = 0; unit < units.size(); ++unit) {
+    const double top = 1.0 - static_cast<double>(unit) / static_cast<double>(units.size());
+    const double bottom = 1.0 - static_cast<double>(unit + 1) / static_cast<double>(units.size());
+    for (const auto& span : units[unit].alarm_spans) {
+      text << "set object " << object++ << " rect from " << time_value(span.first) << ", graph "
+           << bottom << " to " << time_value(span.second) << ", graph " << top
+           << " behind fc rgb \"" << kShades[unit % std::size(kShades)]
+           << "\" fs solid 1.0 noborder\n";
+    }
   }
   text << "plot ";
-  for (std::size_t i = 0; i < request.titles.size(); ++i) {
-    text << (i == 0 ? quoted(data_path) : std::string("''")) << " index " << i
-         << " using 1:2 with lines lw 1.5 title " << quoted(request.titles[i]) << ", ";
+  std::size_t block = 0;
+  for (const PlotData& data : units) {
+    const std::string unit_name = " (data id " + std::to_string(data.data_id) + ")";
+    for (const std::string& title : request.titles) {
+      text << (block == 0 ? quoted(data_path) : std::string("''")) << " index " << block
+           << " using 1:2 with lines lw 1.5 title " << quoted(several ? title + unit_name : title)
+           << ", ";
+      ++block;
+    }
   }
-  if (!data.alarm_spans.empty()) {
-    text << "keyentry with boxes fs solid 1.0 fc rgb \"" << kShade
-         << "\" title \"any alarm point active\"";
+  for (std::size_t unit = 0; unit < units.size(); ++unit) {
+    if (!units[unit].alarm_spans.empty()) {
+      const std::string title =
+          several ? "data id " + std::to_string(units[unit].data_id) + ": an alarm point active"
+                  : "any alarm point active";
+      text << "keyentry with boxes fs solid 1.0 fc rgb \"" << kShades[unit % std::size(kShades)]
+           << "\" title " << quoted(title) << ", ";
+    }
   }
   text << "\n";
   return text.str();
@@ -188,6 +216,9 @@ void run_gnuplot(const std::string& script_path, const std::string& messages) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  if (interrupted()) {
+    throw Interrupted();
+  }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::ifstream said(messages);
     // gnuplot ends with the line that names what went wrong.
@@ -204,13 +235,24 @@ void run_gnuplot(const std::string& script_path, const std::string& messages) {
 
 }  // namespace
 
-void draw_chart(const PlotData& data, const ChartRequest& request) {
+void draw_chart(const std::vector<PlotData>& units, const ChartRequest& request, OutputFile& out) {
   const ScratchFiles scratch;
   const std::string data_path = scratch.path(ScratchFiles::kData);
-  write_data(data, data_path);
+  write_data(units, data_path);
   const std::string script_path = scratch.path(ScratchFiles::kScript);
-  std::ofstream(script_path) << script(data, request, data_path);
+  const std::string chart_path = scratch.path(ScratchFiles::kChart);
+  std::ofstream(script_path) << script(units, request, data_path, chart_path);
   run_gnuplot(script_path, scratch.path(ScratchFiles::kMessages));
+  if (interrupted()) {
+    throw Interrupted();
+  }
+  std::ifstream chart(chart_path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(chart)),
+                          std::istreambuf_iterator<char>());
+  if (!chart) {
+    throw RunError("gnuplot wrote no chart");
+  }
+  out.write(bytes);
 }
 
 }  // namespace velmocair::cli

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/history/output_file.h"
 #include "cli/history/plot_series.h"
 
 namespace velmocair::cli {
@@ -10,10 +11,9 @@ namespace velmocair::cli {
 enum class ChartFormat : unsigned char { svg, png };
 
 struct ChartRequest {
-  std::vector<std::string> titles;  // one per line of the data
+  std::vector<std::string> titles;  // one per value
   std::string heading;
   ChartFormat format = ChartFormat::svg;
-  std::string output;  // the file gnuplot writes
 };
 
 // The chart's width in pixels; reduce_for_chart keeps two points a column
@@ -21,9 +21,11 @@ struct ChartRequest {
 inline constexpr std::size_t kChartWidth = 1200;
 inline constexpr std::size_t kChartHeight = 600;
 
-// Draws the chart with gnuplot: lines on a local-time axis, alarm spans
-// shaded behind them. Throws RunError with gnuplot's first complaint when
-// it cannot.
-void draw_chart(const PlotData& data, const ChartRequest& request);
+// Draws the chart of the units with gnuplot into `out`: lines on a
+// local-time axis, each unit's alarm spans shaded behind them (in a band
+// of its own when there are several units, whose lines then name their
+// data id). Throws RunError with gnuplot's last complaint when it cannot,
+// Interrupted when SIGINT or SIGTERM came meanwhile.
+void draw_chart(const std::vector<PlotData>& units, const ChartRequest& request, OutputFile& out);
 
 }  // namespace velmocair::cli

@@ -1,5 +1,7 @@
 #include "cli/history/history_reading.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "cli/runtime/event_printer.h"
@@ -12,7 +14,7 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 constexpr std::int64_t kSecondsPerHour = 3600;
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-int number_at(const std::string& text, std::size_t at, std::size_t digits) {
+int number_at(std::string_view text, std::size_t at, std::size_t digits) {
   int value = 0;
   for (std::size_t i = at; i < at + digits && i < text.size(); ++i) {
     value = value * 10 + (text[i] - '0');
@@ -38,6 +40,10 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
 }  // namespace
 
 std::unique_ptr<sitehost::HistoryStore> open_history_to_read(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    throw UsageError("--history " + path + ": a folder, not a history file");
+  }
   std::string error;
   sitehost::HistoryStore::Problem problem = sitehost::HistoryStore::Problem::none;
   std::unique_ptr<sitehost::HistoryStore> store = sitehost::HistoryStore::open(
@@ -55,7 +61,7 @@ sitehost::RowFilter row_filter(const HostOptions& options) {
   return {options.units.data_id, options.from, options.to};
 }
 
-std::int64_t wall_seconds(const std::string& stored_time) {
+std::int64_t wall_seconds(std::string_view stored_time) {
   const std::int64_t days = days_from_civil(number_at(stored_time, 0, 4),
                                             static_cast<unsigned>(number_at(stored_time, 5, 2)),
                                             static_cast<unsigned>(number_at(stored_time, 8, 2)));

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "cli/options/options.h"
 #include "host/services/history_store.h"
@@ -19,7 +20,7 @@ sitehost::RowFilter row_filter(const HostOptions& options);
 // A stored time "YYYY-MM-DD HH:MM:SS" as seconds of the local wall clock
 // counted from 1970-01-01 00:00:00 (no time zone applied): differences are
 // wall-clock durations.
-std::int64_t wall_seconds(const std::string& stored_time);
+std::int64_t wall_seconds(std::string_view stored_time);
 
 // A duration as H:MM:SS, with "Nd " before it from one day on.
 std::string duration_text(std::int64_t seconds);

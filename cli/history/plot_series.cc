@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace velmocair::cli {
 namespace {
@@ -10,19 +11,25 @@ namespace {
 constexpr std::int64_t kGapFactor = 10;
 
 // The median of the positive steps between rows; 1 when there is none.
-std::int64_t usual_step(const std::vector<PlotRow>& rows) {
-  std::vector<std::int64_t> steps;
+// Steps are counted by length: few lengths, however many rows.
+std::int64_t usual_step(const PlotColumns& rows) {
+  std::map<std::int64_t, std::size_t> steps;
+  std::size_t count = 0;
   for (std::size_t i = 1; i < rows.size(); ++i) {
-    if (rows[i].seconds > rows[i - 1].seconds) {
-      steps.push_back(rows[i].seconds - rows[i - 1].seconds);
+    const std::int64_t step = rows.seconds(i) - rows.seconds(i - 1);
+    if (step > 0) {
+      ++steps[step];
+      ++count;
     }
   }
-  if (steps.empty()) {
-    return 1;
+  std::size_t seen = 0;
+  for (const auto& [step, times] : steps) {
+    seen += times;
+    if (seen > count / 2) {
+      return step;
+    }
   }
-  std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2),
-                   steps.end());
-  return steps[steps.size() / 2];
+  return 1;
 }
 
 // The least and greatest value of one line in one column, with their rows.
@@ -34,21 +41,30 @@ struct Extremes {
 
 }  // namespace
 
-PlotData reduce_for_chart(std::vector<PlotRow> rows, std::size_t value_count, std::size_t columns) {
+void PlotColumns::add(std::int64_t seconds, bool alarm, const float* values) {
+  if (offsets_.empty()) {
+    origin_ = seconds;
+  }
+  offsets_.push_back(static_cast<std::uint32_t>(seconds - origin_));
+  alarms_.push_back(alarm ? 1 : 0);
+  values_.insert(values_.end(), values, values + value_count_);
+}
+
+PlotData reduce_for_chart(const PlotColumns& rows, std::size_t columns) {
   PlotData data;
+  data.data_id = rows.data_id();
+  const std::size_t value_count = rows.value_count();
   data.series.resize(value_count);
-  if (rows.empty()) {
+  if (rows.size() == 0) {
     return data;
   }
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const PlotRow& a, const PlotRow& b) { return a.seconds < b.seconds; });
   const std::int64_t gap = kGapFactor * usual_step(rows);
-  const std::int64_t first = rows.front().seconds;
-  const std::int64_t span = rows.back().seconds - first + 1;
+  const std::int64_t first = rows.seconds(0);
+  const std::int64_t span = rows.seconds(rows.size() - 1) - first + 1;
   const bool reduce = rows.size() > 2 * columns;
   // Few rows: each row a column of its own.
   const auto column_of = [&](std::size_t row) {
-    return reduce ? static_cast<std::size_t>((rows[row].seconds - first) *
+    return reduce ? static_cast<std::size_t>((rows.seconds(row) - first) *
                                              static_cast<std::int64_t>(columns) / span)
                   : row;
   };
@@ -57,22 +73,22 @@ PlotData reduce_for_chart(std::vector<PlotRow> rows, std::size_t value_count, st
   for (std::size_t start = 0; start < rows.size();) {
     const std::size_t column = column_of(start);
     std::size_t end = start;
-    bool gap_before = start > 0 && rows[start].seconds - rows[start - 1].seconds > gap;
+    bool gap_before = start > 0 && rows.seconds(start) - rows.seconds(start - 1) > gap;
     while (end < rows.size() && column_of(end) == column) {
-      gap_before = gap_before || (end > start && rows[end].seconds - rows[end - 1].seconds > gap);
+      gap_before = gap_before || (end > start && rows.seconds(end) - rows.seconds(end - 1) > gap);
       ++end;
     }
     for (std::size_t value = 0; value < value_count; ++value) {
       Extremes extremes;
       for (std::size_t i = start; i < end; ++i) {
-        const double v = rows[i].values[value];
+        const float v = rows.value(i, value);
         if (std::isnan(v)) {
           continue;
         }
-        if (!extremes.any || v < rows[extremes.least].values[value]) {
+        if (!extremes.any || v < rows.value(extremes.least, value)) {
           extremes.least = i;
         }
-        if (!extremes.any || v > rows[extremes.greatest].values[value]) {
+        if (!extremes.any || v > rows.value(extremes.greatest, value)) {
           extremes.greatest = i;
         }
         extremes.any = true;
@@ -83,9 +99,9 @@ PlotData reduce_for_chart(std::vector<PlotRow> rows, std::size_t value_count, st
       std::vector<PlotPoint>& line = data.series[value];
       const std::size_t earlier = std::min(extremes.least, extremes.greatest);
       const std::size_t later = std::max(extremes.least, extremes.greatest);
-      line.push_back({rows[earlier].seconds, rows[earlier].values[value], gap_before});
+      line.push_back({rows.seconds(earlier), rows.value(earlier, value), gap_before});
       if (later != earlier) {
-        line.push_back({rows[later].seconds, rows[later].values[value], false});
+        line.push_back({rows.seconds(later), rows.value(later, value), false});
       }
     }
     start = end;
@@ -94,15 +110,16 @@ PlotData reduce_for_chart(std::vector<PlotRow> rows, std::size_t value_count, st
   // Alarm spans: each active row to the next row, or a usual step at a gap.
   const std::int64_t join = std::max<std::int64_t>(1, span / static_cast<std::int64_t>(columns));
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (!rows[i].alarm) {
+    if (!rows.alarm(i)) {
       continue;
     }
-    const bool next_close = i + 1 < rows.size() && rows[i + 1].seconds - rows[i].seconds <= gap;
-    const std::int64_t to = next_close ? rows[i + 1].seconds : rows[i].seconds + gap / kGapFactor;
-    if (!data.alarm_spans.empty() && rows[i].seconds - data.alarm_spans.back().second <= join) {
+    const std::int64_t at = rows.seconds(i);
+    const bool next_close = i + 1 < rows.size() && rows.seconds(i + 1) - at <= gap;
+    const std::int64_t to = next_close ? rows.seconds(i + 1) : at + gap / kGapFactor;
+    if (!data.alarm_spans.empty() && at - data.alarm_spans.back().second <= join) {
       data.alarm_spans.back().second = std::max(data.alarm_spans.back().second, to);
     } else {
-      data.alarm_spans.emplace_back(rows[i].seconds, to);
+      data.alarm_spans.emplace_back(at, to);
     }
   }
   return data;

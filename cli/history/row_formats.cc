@@ -4,7 +4,7 @@
 
 namespace velmocair::cli {
 
-void append_csv_field(std::string& out, const std::string& text) {
+void append_csv_field(std::string& out, std::string_view text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) {
     out += text;
     return;
@@ -19,7 +19,7 @@ void append_csv_field(std::string& out, const std::string& text) {
   out += '"';
 }
 
-void append_json_string(std::string& out, const std::string& text) {
+void append_json_string(std::string& out, std::string_view text) {
   constexpr unsigned char kFirstPrintable = 0x20;
   out += '"';
   for (const char c : text) {

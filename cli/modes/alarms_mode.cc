@@ -1,39 +1,45 @@
 #include "cli/history/alarm_events.h"
+#include "cli/history/decoder_check.h"
 #include "cli/history/history_reading.h"
 #include "cli/history/output_file.h"
+#include "cli/history/stored_rows.h"
 #include "cli/modes/modes.h"
 #include "cli/runtime/exit_status.h"
+#include "device/Velmocair_Data_t.h"
 
 namespace velmocair::cli {
 
 int run_alarms(const HostOptions& options) {
-  const auto store = open_history_to_read(options.history);
-  RecordDecoder decoder(options.plugin);
+  StoredRows rows(options);
   AlarmEventTracker tracker;
   std::vector<AlarmPoint> active;
+  std::vector<unsigned char> record;
   std::size_t refused = 0;
-  const std::string error =
-      store->for_each_row(row_filter(options), [&](const sitehost::HistoryRow& row) {
-        if (decoder.active_points(row.record, active)) {
-          tracker.row(row.data_id, row.time, active);
-        } else {
-          ++refused;
-        }
-      });
-  if (!error.empty()) {
-    throw RunError(options.history + ": " + error);
+  while (rows.next()) {
+    const sitehost::StoredRow& row = rows.row();
+    bool decoded = row.record_size == sizeof(Velmocair_Data_t);
+    if (!rows.through_plugin() && decoded) {
+      table_alarm_points(row.record, active);
+    } else if (rows.through_plugin()) {
+      record.assign(row.record, row.record + row.record_size);
+      decoded = rows.plugin().active_points(record, active);
+    }
+    if (decoded) {
+      tracker.row(row.data_id, row.time, active);
+    } else {
+      ++refused;
+    }
   }
-  if (tracker.spans().empty()) {
-    print_out("no stored records in " + rows_origin(options) + "\n");
-  } else {
-    print_out(alarm_report(tracker));
-  }
+  OutputFile out(options.output);
+  out.write(tracker.spans().empty() ? "no stored records in " + rows_origin(options) + "\n"
+                                    : alarm_report(tracker));
+  out.commit();
   return reading_status(options, refused);
 }
 
 std::string alarms_help() {
   return "usage: velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
-         "[--to TIME]\n\n"
+         "[--to TIME] [-o FILE]\n\n"
          "The alarm events in the period, from the stored records evaluated by the\n"
          "plug-in: each raise of an alarm point (#INDEX TEXT) with its clearing and how\n"
          "long it was active, then a count and total duration per point.\n";

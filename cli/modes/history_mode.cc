@@ -5,9 +5,9 @@ namespace velmocair::cli {
 // `history` alone runs nothing: it names the history commands.
 std::string history_help() {
   return "usage: velmocair-host history export --history FILE [--data-id N] [--from TIME] "
-         "[--to TIME] [--format csv|jsonl] [--bom] [-o FILE]\n"
+         "[--to TIME] [--format csv|jsonl|jsonl-compact] [--bom] [--utc] [-o FILE]\n"
          "       velmocair-host history alarms --history FILE [--data-id N] [--from TIME] "
-         "[--to TIME]\n"
+         "[--to TIME] [-o FILE]\n"
          "       velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
          "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
          "Reads a history file without changing it: every stored record as a row of\n"

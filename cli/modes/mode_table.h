@@ -14,8 +14,10 @@ inline constexpr char kRunExits[] =
     "1 a cycle failed, the command was not confirmed, rows could not be stored, or\n"
     "the host could not run; 2 bad option, site file or unit configuration.\n";
 inline constexpr char kHistoryExits[] =
-    "exit status: 0 done; 1 a file could not be read or written, or nothing to\n"
-    "plot; 2 bad option, time, key or a file that is not a history.\n";
+    "exit status: 0 done; 1 a file could not be read or written, no rows of the\n"
+    "--data-id, or nothing to plot; 2 bad option, time, key or a file that is not\n"
+    "a history; 130 stopped by SIGINT (no output file left); 141 the reader of\n"
+    "the output went away.\n";
 inline constexpr char kScanExits[] =
     "exit status: 0 a unit answered; 1 none did, or the port could not be\n"
     "opened; 2 bad option, or a device that is no serial port.\n";

@@ -1,11 +1,13 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "cli/history/decoder_check.h"
 #include "cli/history/document_columns.h"
 #include "cli/history/gnuplot_chart.h"
 #include "cli/history/history_reading.h"
 #include "cli/history/output_file.h"
-#include "cli/history/record_decoder.h"
+#include "cli/history/stored_rows.h"
 #include "cli/modes/modes.h"
 #include "cli/runtime/exit_status.h"
 #include "device/Velmocair_Data_t.h"
@@ -82,52 +84,102 @@ double leaf_number(const Json::Value& document, const DocumentColumn& column) {
                                              : std::numeric_limits<double>::quiet_NaN();
 }
 
+// Where a plotted value comes from: its leaf of the decoded cells, or its
+// column of the plug-in's document.
+struct PlottedValue {
+  const DocumentColumn* column;
+  std::size_t leaf;
+};
+
+float cell_number(const status::Cell& cell) {
+  return static_cast<float>(cell.kind == status::CellKind::flag ? (cell.flag ? 1.0 : 0.0)
+                                                                : cell.number);
+}
+
 }  // namespace
 
 int run_plot(const HostOptions& options) {
   const ChartFormat format = chart_format(options.output);
-  const auto store = open_history_to_read(options.history);
-  RecordDecoder decoder(options.plugin);
+  StoredRows rows(options);
   const Json::Value* blank_document =
-      decoder.document(std::vector<unsigned char>(sizeof(Velmocair_Data_t)));
+      rows.plugin().document(std::vector<unsigned char>(sizeof(Velmocair_Data_t)));
   if (blank_document == nullptr) {
-    throw RunError(options.plugin + ": the device builds no status document");
+    throw RunError("the plug-in builds no status document");
   }
   const Json::Value blank = *blank_document;
   const DocumentColumns columns(blank);
-  std::vector<const DocumentColumn*> plotted;
+  const std::vector<status::DocumentLeaf>& leaves = rows.cells().leaves();
+  std::vector<PlottedValue> plotted;
+  std::vector<std::size_t> leaf_indexes;
   for (const std::string& key : options.values) {
-    plotted.push_back(&plotted_column(key, blank, columns));
+    const DocumentColumn& column = plotted_column(key, blank, columns);
+    std::size_t leaf = 0;
+    while (leaf < leaves.size() && status::leaf_path(leaves[leaf]) != column.path) {
+      ++leaf;
+    }
+    if (leaf == leaves.size() && !rows.through_plugin()) {
+      throw RunError("--values: " + column.path + " is not among the decoded leaves");
+    }
+    plotted.push_back({&column, leaf});
+    leaf_indexes.push_back(leaf);
   }
 
-  std::vector<PlotRow> rows;
-  const std::string error =
-      store->for_each_row(row_filter(options), [&](const sitehost::HistoryRow& row) {
-        const Json::Value* document = decoder.document(row.record);
-        if (document == nullptr) {
-          return;
-        }
-        PlotRow plot_row;
-        plot_row.seconds = wall_seconds(row.time);
-        plot_row.alarm = !decoder.recorded_points().empty();
-        for (const DocumentColumn* column : plotted) {
-          plot_row.values.push_back(leaf_number(*document, *column));
-        }
-        rows.push_back(std::move(plot_row));
-      });
-  if (!error.empty()) {
-    throw RunError(options.history + ": " + error);
+  std::vector<PlotColumns> units;
+  std::vector<float> values(plotted.size());
+  std::vector<unsigned char> record;
+  while (rows.next()) {
+    const sitehost::StoredRow& row = rows.row();
+    bool alarm = false;
+    if (rows.through_plugin()) {
+      record.assign(row.record, row.record + row.record_size);
+      const Json::Value* document = rows.plugin().document(record);
+      if (document == nullptr) {
+        continue;
+      }
+      alarm = !rows.plugin().recorded_points().empty();
+      for (std::size_t i = 0; i < plotted.size(); ++i) {
+        values[i] = static_cast<float>(leaf_number(*document, *plotted[i].column));
+      }
+    } else {
+      if (!rows.cells().decode(row.record, row.record_size, leaf_indexes)) {
+        continue;
+      }
+      alarm = any_alarm_active(row.record);
+      for (std::size_t i = 0; i < plotted.size(); ++i) {
+        values[i] = cell_number(rows.cells().cells()[plotted[i].leaf]);
+      }
+    }
+    auto unit = std::find_if(units.begin(), units.end(), [&](const PlotColumns& columns_of) {
+      return columns_of.data_id() == row.data_id;
+    });
+    if (unit == units.end()) {
+      unit = units.insert(units.end(), PlotColumns(row.data_id, plotted.size()));
+    }
+    unit->add(wall_seconds(row.time), alarm, values.data());
   }
-  if (rows.empty()) {
+  if (units.empty()) {
     throw RunError("no stored records to plot in " + rows_origin(options));
+  }
+  std::sort(units.begin(), units.end(),
+            [](const PlotColumns& a, const PlotColumns& b) { return a.data_id() < b.data_id(); });
+  std::vector<PlotData> charted;
+  std::int64_t first = INT64_MAX;
+  std::int64_t last = INT64_MIN;
+  for (const PlotColumns& unit : units) {
+    first = std::min(first, unit.seconds(0));
+    last = std::max(last, unit.seconds(unit.size() - 1));
+    charted.push_back(reduce_for_chart(unit, kChartWidth));
+  }
+  if (first == last) {
+    throw RunError("nothing to draw: the rows of " + rows_origin(options) +
+                   " were all stored at one time; a chart needs two at least");
   }
   OutputFile out(options.output);
   ChartRequest request;
   request.titles = options.values;
   request.heading = rows_origin(options);
   request.format = format;
-  request.output = out.temporary_path();
-  draw_chart(reduce_for_chart(std::move(rows), plotted.size(), kChartWidth), request);
+  draw_chart(charted, request, out);
   out.commit();
   return kExitOk;
 }
@@ -135,9 +187,9 @@ int run_plot(const HostOptions& options) {
 std::string plot_help() {
   return "usage: velmocair-host history plot --history FILE --values KEY,... [--data-id N] "
          "[--from TIME] [--to TIME] -o FILE.svg|FILE.png\n\n"
-         "A trend chart drawn by gnuplot: one line per value on a local-time axis,\n"
-         "the periods in which any alarm point was active shaded; long periods are\n"
-         "reduced to the least and greatest value per pixel column.\n";
+         "A trend chart drawn by gnuplot: one line per value and unit on a local-time\n"
+         "axis, the periods in which any alarm point of a unit was active shaded;\n"
+         "long periods are reduced to the least and greatest value per pixel column.\n";
 }
 
 }  // namespace velmocair::cli

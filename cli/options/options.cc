@@ -80,7 +80,10 @@ ExportFormat parse_format(const std::string& text) {
   if (text == "jsonl") {
     return ExportFormat::jsonl;
   }
-  throw UsageError("--format: expected csv or jsonl, got '" + text + "'");
+  if (text == "jsonl-compact") {
+    return ExportFormat::jsonl_compact;
+  }
+  throw UsageError("--format: expected csv, jsonl or jsonl-compact, got '" + text + "'");
 }
 
 // clang-format off
@@ -136,13 +139,15 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string& v) { o.from = parse_local_time(v, "--from"); }},
     {"--to",        "TIME",        kReadingHistory, "rows stored before TIME",
      [](HostOptions& o, const std::string& v) { o.to = parse_local_time(v, "--to"); }},
-    {"--format",    "csv|jsonl",   kExport,  "CSV (RFC 4180, UTF-8; the default) or one JSON object per line",
+    {"--format",    "csv|jsonl|jsonl-compact", kExport, "CSV (RFC 4180, UTF-8; the default), one JSON object per line, or a line of column names and one JSON array of values per row",
      [](HostOptions& o, const std::string& v) { o.format = parse_format(v); }},
-    {"--bom",       nullptr,       kExport,  "begin with the UTF-8 byte-order mark some spreadsheets need",
+    {"--bom",       nullptr,       kExport,  "CSV: begin with the UTF-8 byte-order mark some spreadsheets need",
      [](HostOptions& o, const std::string&) { o.bom = true; }},
+    {"--utc",       nullptr,       kExport,  "times in UTC (2024-03-01T09:00:00Z) rather than local with their offset (2024-03-01T10:00:00+01:00)",
+     [](HostOptions& o, const std::string&) { o.utc = true; }},
     {"--values",    "KEY,...",     kPlot,    "the values to draw: document paths (室内机组状态/回风温度) or keys unique among them (回风温度)",
      [](HostOptions& o, const std::string& v) { o.values = split_list(v, "--values"); }},
-    {"--output",    "FILE",        kExport | kPlot, "write to FILE (also -o; export default: standard output)",
+    {"--output",    "FILE",        kReadingHistory, "write to FILE (also -o; default: standard output)",
      [](HostOptions& o, const std::string& v) { o.output = v; }},
     {"--plugin",    "PATH",        kWithPlugin, "the plug-in to load (default: libvelmocair.so beside the program, in ../plugin or in ../lib/velmocair)",
      [](HostOptions& o, const std::string& v) { o.plugin = v; }},
@@ -318,6 +323,14 @@ void check_mode(const HostOptions& options, const ModeTable& modes) {
     if (!options.from.empty() && !options.to.empty() && options.from > options.to) {
       throw UsageError("--from " + options.from + " is after --to " + options.to);
     }
+    if (options.bom && options.format != ExportFormat::csv) {
+      throw UsageError("--bom: only with CSV (JSON parsers refuse a line that begins with it)");
+    }
+  }
+  if ((options.history_keep_seconds || options.history_max_bytes) && options.history.empty()) {
+    throw UsageError(
+        std::string(options.history_keep_seconds ? "--history-keep" : "--history-max-size") +
+        ": give the history file with --history FILE");
   }
   if (options.mode == Mode::plot && (options.values.empty() || options.output.empty())) {
     throw UsageError("history plot: give --values KEY,... and -o FILE.svg or FILE.png");

@@ -13,7 +13,9 @@ namespace velmocair::cli {
 enum class Mode : unsigned char { poll, command, decode, history, export_rows, alarms, plot, scan };
 
 // Rows a history command writes out.
-enum class ExportFormat : unsigned char { csv, jsonl };
+// JSON lines: one object per row, or (compact) a first line naming the
+// columns, then one array of values per row in that order.
+enum class ExportFormat : unsigned char { csv, jsonl, jsonl_compact };
 
 // Where the units come from: a site file, one unit from flags, or (neither)
 // the built-in simulator.
@@ -71,8 +73,9 @@ struct HostOptions {
   std::string to;
   ExportFormat format = ExportFormat::csv;
   bool bom = false;
+  bool utc = false;                 // export: times in UTC rather than local with their offset
   std::vector<std::string> values;  // plot
-  std::string output;               // empty: standard output (export)
+  std::string output;               // empty: standard output (export, alarms)
 };
 
 // A mode: the word that names it, its help and what runs it. The rows are

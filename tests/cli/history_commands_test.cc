@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <set>
 
 #include "alarms/alarm_table.h"
 #include "cli/history/row_formats.h"
@@ -106,8 +107,16 @@ std::string stamp_of(const std::vector<unsigned char>& record) {
          std::to_string(s[6]);
 }
 
+// A stored time as the export writes it in UTC, the time zone the tests
+// run the host in.
+std::string iso_utc(const std::string& stored) {
+  return stored.substr(0, 10) + "T" + stored.substr(11) + "+00:00";
+}
+
 class HistoryCommands : public ::testing::Test {
  protected:
+  void SetUp() override { setenv("TZ", "UTC", 1); }
+
   HostRun history(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "history");
     arguments.insert(arguments.begin() + 2, {"--history", path_});
@@ -154,9 +163,9 @@ TEST_F(HistoryCommands, ExportHoldsTheStatusDocumentOfEveryRecord) {
     Json::Value object;
     ASSERT_TRUE(Json::Reader().parse(jsonl.out[i], object)) << jsonl.out[i];
     ASSERT_EQ(cells.size(), expected.size() + 2) << "row " << i;
-    EXPECT_EQ(cells[0], rows[i].time);
+    EXPECT_EQ(cells[0], iso_utc(rows[i].time));
     EXPECT_EQ(cells[1], "5");
-    EXPECT_EQ(object["time"], rows[i].time);
+    EXPECT_EQ(object["time"], iso_utc(rows[i].time));
     EXPECT_EQ(object.getMemberNames().size(), expected.size() + 2);
     for (std::size_t c = 0; c < expected.size(); ++c) {
       const auto& [path, value] = expected[c];
@@ -219,7 +228,10 @@ TEST_F(HistoryCommands, ExportSelectsRowsByUnitAndPeriod) {
     for (std::size_t i = 1; i < lines.size(); ++i) {
       times.push_back(csv_fields(lines[i])[0]);
     }
-    EXPECT_EQ(times, selection.times) << ::testing::PrintToString(selection.options);
+    std::vector<std::string> expected;
+    std::transform(selection.times.begin(), selection.times.end(), std::back_inserter(expected),
+                   iso_utc);
+    EXPECT_EQ(times, expected) << ::testing::PrintToString(selection.options);
   }
 }
 
@@ -287,8 +299,10 @@ TEST_F(HistoryCommands, AlarmEventsRunFromRaiseToClear) {
   const HostRun one_unit = history({"alarms", "--data-id", "9", "--from", "2024-03-01 10:02"});
   ASSERT_EQ(one_unit.status, 0) << one_unit.transcript();
   ASSERT_GE(one_unit.out.size(), 3u);
-  EXPECT_EQ(one_unit.out[2], "2024-03-01 10:02:00  2024-03-01 10:04:00       0:02:00  " + high)
-      << "an event active in the first row of the period counts from that row";
+  EXPECT_EQ(one_unit.out[2], "2024-03-01 10:02:00* 2024-03-01 10:04:00       0:02:00  " + high)
+      << "an event active in the first row of the period counts from that row, marked";
+  ASSERT_GE(one_unit.out.size(), 6u);
+  EXPECT_EQ(one_unit.out[5], "* active in the unit's first row: raised then or before");
 }
 
 // The lines of an SVG chart, by their legend titles, and the shading.
@@ -334,12 +348,16 @@ TEST_F(HistoryCommands, PlotDrawsOneLinePerValueAndShadesAlarms) {
     set_word(row.record, kReturnAir, static_cast<std::uint16_t>(200 + i % 97));
     row.record[kHighTemperature] = i > 1000 && i < 1600 ? 1 : 0;
     rows.push_back(row);
+    // A second unit in the same period, its alarm at another time.
+    row.data_id = 7;
+    row.record[kHighTemperature] = i > 2000 && i < 2100 ? 1 : 0;
+    rows.push_back(row);
   }
   write_history(path_, rows);
   const std::string svg = folder_.path("chart.svg");
-  const HostRun run =
-      history({"plot", "--values",
-               "回风温度,参数设定/回风温度设定值,室内机组状态/AlertArray/高温报警", "-o", svg});
+  const HostRun run = history({"plot", "--values",
+                               "回风温度,参数设定/回风温度设定值,室内机组状态/AlertArray/高温报警",
+                               "-o", svg, "--data-id", "3"});
   ASSERT_EQ(run.status, 0) << run.transcript();
   const Chart chart = read_chart(read_file(svg));
   const std::vector<std::string> titles = {"回风温度", "参数设定/回风温度设定值",
@@ -351,6 +369,32 @@ TEST_F(HistoryCommands, PlotDrawsOneLinePerValueAndShadesAlarms) {
     EXPECT_GT(chart.points[line], 2u) << titles[line];
     EXPECT_LE(chart.points[line], 2 * 1200u + 10) << titles[line] << ": reduced per pixel column";
   }
+
+  const HostRun both = history({"plot", "--values", "回风温度", "-o", svg});
+  ASSERT_EQ(both.status, 0) << both.transcript();
+  const Chart per_unit = read_chart(read_file(svg));
+  const std::vector<std::string> unit_titles = {"回风温度 (data id 3)", "回风温度 (data id 7)",
+                                                "data id 3: an alarm point active",
+                                                "data id 7: an alarm point active"};
+  EXPECT_EQ(per_unit.titles, unit_titles) << "one line per unit, no zig-zag between them";
+  ASSERT_EQ(per_unit.points.size(), unit_titles.size());
+  EXPECT_EQ(per_unit.points[0], chart.points[0]) << "unit 3's line as drawn alone";
+
+  // Two minutes: tick labels with seconds, none repeated.
+  const HostRun short_span = history({"plot", "--values", "回风温度", "-o", svg, "--from",
+                                      "2024-03-01 00:10", "--to", "2024-03-01 00:12"});
+  ASSERT_EQ(short_span.status, 0) << short_span.transcript();
+  const std::string short_svg = read_file(svg);
+  std::vector<std::string> labels;
+  for (std::size_t at = short_svg.find("00:1"); at != std::string::npos;
+       at = short_svg.find("00:1", at + 1)) {
+    if (short_svg[at + 8] == '<' && short_svg[at - 1] == '>') {
+      labels.push_back(short_svg.substr(at, 8));
+    }
+  }
+  EXPECT_GE(labels.size(), 3u) << short_svg.substr(0, 2000);
+  EXPECT_EQ(std::set<std::string>(labels.begin(), labels.end()).size(), labels.size())
+      << ::testing::PrintToString(labels);
   const std::string png = folder_.path("chart.png");
   const HostRun as_png =
       history({"plot", "--values", "回风温度", "-o", png, "--to", "2024-03-01 00:30"});
@@ -366,7 +410,8 @@ struct BadReading {
 
 TEST_F(HistoryCommands, BadInputIsOneLineAndChangesNothing) {
   write_history(path_, {
-                           {1, "2024-03-01 10:00:00", blank_record()}
+                           {1, "2024-03-01 10:00:00", blank_record()},
+                           {1, "2024-03-01 10:00:05", blank_record()},
   });
   const std::string not_history = folder_.path("not-history.sqlite");
   write_file(not_history, "just text, no database");
@@ -385,7 +430,13 @@ TEST_F(HistoryCommands, BadInputIsOneLineAndChangesNothing) {
       {{"plot", "--history", "FILE", "--values", "回风温度", "-o", "/nonexistent/c.svg"}, 1, "cannot write /nonexistent/c.svg"},
       {{"plot", "--history", "FILE", "--values", "回风温度", "-o", out, "--from", "2025-01-01"}, 1, "no stored records to plot"},
       {{"export", "--history", "FILE", "-o", folder_.path("no-folder/rows.csv")}, 1, "cannot write"},
-      {{"export", "--history", "FILE", "--format", "xml"},              2, "--format: expected csv or jsonl"},
+      {{"export", "--history", "FILE", "--format", "xml"},              2, "--format: expected csv, jsonl or jsonl-compact"},
+      {{"export", "--history", "FILE", "--format", "jsonl", "--bom"},   2, "--bom: only with CSV"},
+      {{"export", "--history", folder_.path("")},                       2, "a folder, not a history file"},
+      {{"export", "--history", "FILE", "--data-id", "5"},               1, "no rows of data id 5 (its unit: 1)"},
+      {{"alarms", "--history", "FILE", "--data-id", "5", "-o", out},    1, "no rows of data id 5"},
+      {{"plot", "--history", "FILE", "--values", "回风温度", "-o", out, "--to", "2024-03-01 10:00:01"}, 1, "stored at one time; a chart needs two at least"},
+      {{"export", "--history", "FILE", "--utc", "--format", "jsonl-compact", "-o", out, "--data-id", "0"}, 1, "no rows of data id 0 (its unit: 1)"},
       {{"plot", "--history", "FILE"},                                   2, "give --values"},
       {{"export"},                                                      2, "--history FILE"},
       {{"graph"},                                                       2, "unknown command 'graph'"},
