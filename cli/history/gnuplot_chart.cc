@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 
 extern char** environ;
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/options/exit_status.h"
 #include "cli/runtime/event_printer.h"
-#include "cli/runtime/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

@@ -2,7 +2,7 @@
 #include "cli/history/history_reading.h"
 #include "cli/history/output_file.h"
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 
 namespace velmocair::cli {
 

@@ -5,15 +5,16 @@
 
 #include "cli/history/history_reading.h"
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/status_view.h"
+#include "device/Velmocair_Data_t.h"
 #include "host/services/history_store.h"
 
 namespace velmocair::cli {
 namespace {
 
 // The size of the record LoadFromCache takes: the record a cycle publishes.
-constexpr std::size_t kRecordBytes = 441;
+constexpr std::size_t kRecordBytes = sizeof(Velmocair_Data_t);
 
 // A record to decode and the unit it belongs to.
 struct StoredRecord {

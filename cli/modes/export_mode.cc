@@ -6,7 +6,7 @@
 #include "cli/history/record_decoder.h"
 #include "cli/history/row_formats.h"
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "commands/status_document_table.h"
 #include "device/Velmocair_Data_t.h"
 

@@ -7,7 +7,7 @@
 #include "cli/history/output_file.h"
 #include "cli/history/record_decoder.h"
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "device/Velmocair_Data_t.h"
 
 namespace velmocair::cli {

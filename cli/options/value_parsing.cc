@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cli/options/baud_rates.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

@@ -1,7 +1,7 @@
 #include "cli/runtime/host_runtime.h"
 
-#include "cli/runtime/command_table.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/command_actions.h"
+#include "cli/options/exit_status.h"
 #include "host/TracingController.h"
 
 namespace velmocair::cli {

@@ -8,8 +8,8 @@
 #include <set>
 #include <sstream>
 
+#include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
-#include "cli/runtime/exit_status.h"
 #include "simulator/strict_json.h"
 
 namespace velmocair::cli {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

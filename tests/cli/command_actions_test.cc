@@ -1,6 +1,6 @@
 // The host's command table agrees with the codes and signal ids the plug-in
 // dispatches on, and the host's inputs are the ones the device expects.
-#include "cli/runtime/command_table.h"
+#include "cli/options/command_actions.h"
 
 #include <gtest/gtest.h>
 
