@@ -4,10 +4,13 @@
 #include <iterator>
 #include <string>
 
+#include "commands/control_commands.h"
+
 namespace velmocair::cli {
 
 // The control commands the host sends through DeviceIoControl: each in its
-// numeric form, or in its JSON form naming the signal.
+// numeric form, or in its JSON form naming the signal. Codes and signal ids
+// are the plug-in's own.
 struct CommandAction {
   const char* name;  // as typed after "command"
   bool takes_value;  // a set-point in whole units
@@ -16,32 +19,51 @@ struct CommandAction {
   const char* signal_id;
 };
 
+// The action `name` for the plug-in's numeric command `command`, with the
+// JSON signal carried out as it (none: a null signal id).
+constexpr CommandAction command_action(const char* name, const NumericCommand& command) {
+  for (const JsonSignal& signal : kJsonSignals) {
+    if (signal.command == command.code) {
+      return {name, command.value.from_set_point, command.code, signal.accepted_by,
+              signal.signal_id};
+    }
+  }
+  return {name, command.value.from_set_point, command.code, 0, nullptr};
+}
+
 // clang-format off
-// action         value  numeric code  JSON code  signal id
+// action                         the plug-in's numeric command
 inline constexpr CommandAction kCommandActions[] = {
-    {"start",       false, 100,          320,       "140800280010"},
-    {"stop",        false, 102,          320,       "140800300010"},
-    {"temperature", true,  106,          310,       "150800310010"},
-    {"humidity",    true,  110,          310,       "150800340010"},
+    command_action("start",       kNumericCommands[0]),
+    command_action("stop",        kNumericCommands[1]),
+    command_action("temperature", kNumericCommands[2]),
+    command_action("humidity",    kNumericCommands[3]),
 };
 // clang-format on
-static_assert(std::size(kCommandActions) == 4, "start, stop and two set-points");
+static_assert(std::size(kCommandActions) == std::size(kNumericCommands),
+              "an action for each numeric command");
+
+constexpr bool every_action_has_a_signal() {
+  for (const CommandAction& action : kCommandActions) {
+    if (action.signal_id == nullptr) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(every_action_has_a_signal(), "each action has a JSON form");
 
 // Any code the device does not claim answers with the outcome of the last
-// write (4 bytes: 0 confirmed, 3 echo mismatch, -1 none known); the host
-// asks with this one.
+// write (4 bytes: kWriteConfirmed, kWriteEchoMismatch or kWriteResultNone);
+// the host asks with this one.
 inline constexpr int kResultQueryCode = 0;
-inline constexpr int kStatusTextCode = 801;
-// The status document by reference: its address in the output buffer.
-inline constexpr int kStatusReferenceCode = 803;
-
-// Outcomes the result query reports.
-inline constexpr int kWriteConfirmed = 0;
-inline constexpr int kWriteEchoMismatch = 3;
+static_assert(numeric_command_index(kResultQueryCode) == std::size(kNumericCommands) &&
+                  kResultQueryCode != kJsonSwitchCode && kResultQueryCode != kJsonSetPointCode &&
+                  kResultQueryCode != kStatusTextCode && kResultQueryCode != kStatusReferenceCode,
+              "the result query is a code the device does not claim");
 
 // A set-point is written in tenths into a 16-bit register.
-inline constexpr int kTenthsPerUnit = 10;
-inline constexpr int kMaxSetPoint = 0xFFFF / kTenthsPerUnit;
+inline constexpr int kMaxSetPoint = kMaxRegisterValue / kTenthsPerUnit;
 
 inline const CommandAction* find_command_action(const std::string& name) {
   for (const CommandAction& action : kCommandActions) {
