@@ -8,8 +8,8 @@
 #include <iterator>
 #include <string>
 
-#include "cli/options/baud_rates.h"
 #include "cli/options/exit_status.h"
+#include "host/services/line_settings.h"
 
 namespace velmocair::cli {
 namespace {
