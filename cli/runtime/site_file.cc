@@ -226,7 +226,7 @@ SiteFile parse_site_text(const std::string& text, const std::string& origin) {
 Json::Value transport_json(const sitehost::BusAddress& bus) {
   Json::Value transport(Json::objectValue);
   if (bus.kind == sitehost::BusAddress::tcp) {
-    transport["tcp"] = bus.endpoint.host + ":" + std::to_string(bus.endpoint.port);
+    transport["tcp"] = bus.endpoint.text();
     return transport;
   }
   const sitehost::SerialLine& line = bus.line;

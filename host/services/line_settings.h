@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <iterator>
 
-namespace velmocair::cli {
+namespace sitehost {
 
 // The baud rates a serial line can be set to: the termios rates libmodbus
 // maps onto the line. It sets any other rate to 9600 without a word, so the
@@ -28,4 +28,31 @@ constexpr bool ascending(const int* rates, std::size_t count) {
 }
 static_assert(ascending(kBaudRates, std::size(kBaudRates)), "rates ascend, each once");
 
-}  // namespace velmocair::cli
+// The parities by name, as a word or as its letter, and libmodbus's code.
+struct ParityName {
+  const char* name;
+  char code;
+};
+
+// clang-format off
+// name    libmodbus code
+inline constexpr ParityName kParityNames[] = {
+    {"none", 'N'}, {"N", 'N'},
+    {"even", 'E'}, {"E", 'E'},
+    {"odd",  'O'}, {"O", 'O'},
+};
+// clang-format on
+static_assert(std::size(kParityNames) == 6, "three parities, each by word and by letter");
+
+// Unit addresses a master polls (0 is the broadcast), TCP ports, and the
+// character formats a serial line takes.
+inline constexpr int kMinUnitId = 1;
+inline constexpr int kMaxUnitId = 247;
+inline constexpr int kMinPort = 1;
+inline constexpr int kMaxPort = 65535;
+inline constexpr int kMinDataBits = 5;
+inline constexpr int kMaxDataBits = 8;
+inline constexpr int kMinStopBits = 1;
+inline constexpr int kMaxStopBits = 2;
+
+}  // namespace sitehost
