@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/options/exit_status.h"
-#include "cli/runtime/event_printer.h"
+#include "cli/runtime/printing.h"
 
 namespace velmocair::cli {
 namespace {
