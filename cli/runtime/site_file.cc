@@ -10,7 +10,7 @@
 
 #include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
-#include "simulator/strict_json.h"
+#include "common/strict_json.h"
 
 namespace velmocair::cli {
 namespace {
