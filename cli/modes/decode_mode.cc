@@ -100,7 +100,9 @@ int run_decode(const HostOptions& options) {
 std::string decode_help() {
   return "usage: velmocair-host decode FILE [OPTIONS]\n"
          "       velmocair-host decode --history FILE [--data-id N] [OPTIONS]\n\n"
-         "Loads a stored 441-byte record (a file, or the newest row of a history file)\n"
+         "Loads a stored " +
+         std::to_string(kRecordBytes) +
+         "-byte record (a file, or the newest row of a history file)\n"
          "through the device's LoadFromCache and prints its status text (--view: the\n"
          "readable view). The document's update time is the time of decoding; the\n"
          "view's heading names the stored row and its time.\n";
