@@ -22,13 +22,14 @@
 #include "bench/allocation_counter.h"
 #include "commands/probe_records.h"
 #include "commands/record_cells.h"
+#include "device/Velmocair_Data_t.h"
 #include "host/services/history_cursor.h"
 #include "host/services/history_store.h"
 #include "host/services/history_writer.h"
 
 namespace {
 
-constexpr std::size_t kRecordSize = 441;
+constexpr std::size_t kRecordSize = sizeof(Velmocair_Data_t);
 
 // History files in a fresh folder, removed with it.
 class HistoryFolder {

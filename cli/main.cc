@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/modes/mode_table.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/interrupt.h"
 
 int main(int argc, char** argv) {

@@ -105,7 +105,7 @@ const JsonSignal* find_signal(int code, const std::string& signal_id) {
 
 void Velmocair::BeginCommand(int code) {
   step = code;
-  write_result = -1;
+  write_result = velmocair::kWriteResultNone;
   OpenPort();
 }
 
@@ -146,7 +146,7 @@ int Velmocair::RunJsonCommand(const IoRequest& io) {
     return PassToHost(io);
   }
   step = command.code;
-  write_result = -1;
+  write_result = velmocair::kWriteResultNone;
   WriteRegister(command, *value);
   return 0;
 }

@@ -8,7 +8,8 @@
 // equals the value sent, compared at the register's 16-bit width.
 Velmocair::PayloadResult Velmocair::AcknowledgeWrite() {
   const std::uint16_t echo = register_buffer[0];
-  write_result = echo == static_cast<std::uint16_t>(write_value) ? 0 : 3;
+  write_result = echo == static_cast<std::uint16_t>(write_value) ? velmocair::kWriteConfirmed
+                                                                 : velmocair::kWriteEchoMismatch;
   Reset();
   return 0;
 }

@@ -35,8 +35,8 @@ class Velmocair : public VelmocairDataDevice {
  protected:
   void RunCheckThreshold() override;
 
-  int write_result = -1;  // last write: -1 none or pending, 0 confirmed, 3 echo mismatch
-  int write_value = -1;   // value last written, compared with the unit's echo
+  int write_result = velmocair::kWriteResultNone;  // outcome of the last write
+  int write_value = -1;  // value last written, compared with the unit's echo
 
  private:
   // The arguments of one DeviceIoControl call, handed to the base unchanged.

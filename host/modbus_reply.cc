@@ -2,12 +2,13 @@
 
 #include <iterator>
 
+#include "host/modbus_exception.h"
+
 namespace {
 
 constexpr unsigned char kReadCoils = 0x01;
 constexpr unsigned char kReadHoldingRegisters = 0x03;
 constexpr unsigned char kWriteSingleRegister = 0x06;
-constexpr unsigned char kExceptionFlag = 0x80;
 
 unsigned char function_code(ModbusRequest::Kind kind) {
   switch (kind) {
@@ -107,7 +108,7 @@ ReplyDecode decode_reply(const ModbusRequest& request, const unsigned char* pdu,
   if (pdu == nullptr || length < 2 || expected == 0 || request.count < 1) {
     return {};
   }
-  if (pdu[0] == (expected | kExceptionFlag)) {
+  if (pdu[0] == (expected | modbus_exception::kFlag)) {
     return length == 2 ? ReplyDecode{ReplyDecode::exception, 0, pdu[1]} : ReplyDecode{};
   }
   if (pdu[0] != expected) {

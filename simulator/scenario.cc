@@ -11,7 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "simulator/strict_json.h"
+#include "common/strict_json.h"
 
 namespace velmocair::sim {
 namespace {

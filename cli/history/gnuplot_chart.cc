@@ -13,7 +13,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/interrupt.h"
 
 extern char** environ;

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "cli/runtime/event_printer.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
+#include "cli/runtime/printing.h"
 
 namespace velmocair::cli {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

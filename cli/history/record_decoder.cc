@@ -6,8 +6,8 @@
 #include <iostream>
 #include <streambuf>
 
-#include "cli/runtime/command_table.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/command_actions.h"
+#include "cli/options/exit_status.h"
 #include "device/Velmocair_Data_t.h"
 #include "host/NullController.h"
 #include "host/ORBSPDevice.h"

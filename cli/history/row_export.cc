@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "cli/history/document_columns.h"
-#include "cli/runtime/exit_status.h"
 #include "cli/history/iso_time.h"
 #include "cli/history/row_formats.h"
+#include "cli/options/exit_status.h"
 #include "commands/probe_records.h"
 #include "commands/status_document_table.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstddef>
 
+#include "cli/history/output_file.h"
 #include "cli/history/stored_rows.h"
 #include "cli/options/options.h"
-#include "cli/history/output_file.h"
 
 namespace velmocair::cli {
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/runtime/event_printer.h"
-#include "cli/runtime/exit_status.h"
 #include "cli/history/decoder_check.h"
 #include "cli/history/history_reading.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/interrupt.h"
+#include "cli/runtime/printing.h"
 
 namespace velmocair::cli {
 namespace {

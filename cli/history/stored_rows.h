@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "cli/options/options.h"
 #include "cli/history/record_decoder.h"
+#include "cli/options/options.h"
 #include "commands/record_cells.h"
 #include "host/services/history_cursor.h"
 #include "host/services/history_store.h"

@@ -2,9 +2,9 @@
 #include <future>
 
 #include "cli/modes/modes.h"
+#include "cli/options/command_actions.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/command_job.h"
-#include "cli/runtime/command_table.h"
-#include "cli/runtime/exit_status.h"
 #include "cli/runtime/interrupt.h"
 #include "cli/runtime/unit_source.h"
 

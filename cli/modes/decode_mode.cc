@@ -5,15 +5,16 @@
 
 #include "cli/history/history_reading.h"
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/status_view.h"
+#include "device/Velmocair_Data_t.h"
 #include "host/services/history_store.h"
 
 namespace velmocair::cli {
 namespace {
 
 // The size of the record LoadFromCache takes: the record a cycle publishes.
-constexpr std::size_t kRecordBytes = 441;
+constexpr std::size_t kRecordBytes = sizeof(Velmocair_Data_t);
 
 // A record to decode and the unit it belongs to.
 struct StoredRecord {
@@ -99,7 +100,9 @@ int run_decode(const HostOptions& options) {
 std::string decode_help() {
   return "usage: velmocair-host decode FILE [OPTIONS]\n"
          "       velmocair-host decode --history FILE [--data-id N] [OPTIONS]\n\n"
-         "Loads a stored 441-byte record (a file, or the newest row of a history file)\n"
+         "Loads a stored " +
+         std::to_string(kRecordBytes) +
+         "-byte record (a file, or the newest row of a history file)\n"
          "through the device's LoadFromCache and prints its status text (--view: the\n"
          "readable view). The document's update time is the time of decoding; the\n"
          "view's heading names the stored row and its time.\n";

@@ -3,7 +3,7 @@
 #include "cli/history/row_export.h"
 #include "cli/history/stored_rows.h"
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 
 namespace velmocair::cli {
 

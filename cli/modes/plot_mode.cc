@@ -9,7 +9,7 @@
 #include "cli/history/output_file.h"
 #include "cli/history/stored_rows.h"
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "device/Velmocair_Data_t.h"
 
 namespace velmocair::cli {

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/interrupt.h"
 #include "cli/runtime/link_statistics.h"
 #include "cli/runtime/unit_source.h"

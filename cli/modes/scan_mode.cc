@@ -2,7 +2,7 @@
 #include <iterator>
 
 #include "cli/modes/modes.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/interrupt.h"
 #include "cli/runtime/unit_source.h"
 #include "cli/scan/bus_scanner.h"

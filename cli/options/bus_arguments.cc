@@ -24,7 +24,7 @@ std::string quoted(const std::string& word) {
 
 std::vector<std::string> bus_arguments(const sitehost::BusAddress& bus, bool line_settings) {
   if (bus.kind == sitehost::BusAddress::tcp) {
-    return {"--tcp", bus.endpoint.host + ":" + std::to_string(bus.endpoint.port)};
+    return {"--tcp", bus.endpoint.text()};
   }
   const sitehost::SerialLine& line = bus.line;
   std::vector<std::string> words{"--rtu", line.device};

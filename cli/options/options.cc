@@ -4,9 +4,9 @@
 #include <sstream>
 #include <tuple>
 
+#include "cli/options/command_actions.h"
+#include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
-#include "cli/runtime/command_table.h"
-#include "cli/runtime/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

@@ -8,16 +8,15 @@
 #include <iterator>
 #include <string>
 
-#include "cli/options/baud_rates.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
+#include "host/services/line_settings.h"
 
 namespace velmocair::cli {
 namespace {
 
-struct ParityName {
-  const char* name;
-  char code;
-};
+using sitehost::kBaudRates;
+using sitehost::kParityNames;
+using sitehost::ParityName;
 
 struct UnitName {
   const char* suffix;
@@ -79,16 +78,6 @@ int days_in_month(int year, int month) {
   constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return month == 2 && leap_year(year) ? 29 : kDays[month - 1];
 }
-
-// clang-format off
-// name    libmodbus code
-constexpr ParityName kParities[] = {
-    {"none", 'N'}, {"N", 'N'},
-    {"even", 'E'}, {"E", 'E'},
-    {"odd",  'O'}, {"O", 'O'},
-};
-// clang-format on
-static_assert(std::size(kParities) == 6, "three parities, each by word and by letter");
 
 }  // namespace
 
@@ -228,7 +217,7 @@ int parse_baud(const std::string& text, const std::string& what) {
 }
 
 const char* parity_name(char code) {
-  for (const ParityName& parity : kParities) {
+  for (const ParityName& parity : kParityNames) {
     if (parity.code == code) {
       return parity.name;
     }
@@ -277,7 +266,7 @@ std::pair<int, int> parse_unit_range(const std::string& text, const std::string&
 }
 
 char parse_parity(const std::string& text, const std::string& what) {
-  for (const ParityName& parity : kParities) {
+  for (const ParityName& parity : kParityNames) {
     if (text == parity.name) {
       return parity.code;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/services/bus_address.h"
+#include "host/services/line_settings.h"
 
 namespace velmocair::cli {
 
@@ -44,14 +45,14 @@ bool is_baud_rate(int rate);
 std::string baud_rate_list();
 
 // Ranges of the values above.
-inline constexpr int kMinUnitId = 1;
-inline constexpr int kMaxUnitId = 247;
-inline constexpr int kMinPort = 1;
-inline constexpr int kMaxPort = 65535;
-inline constexpr int kMinDataBits = 5;
-inline constexpr int kMaxDataBits = 8;
-inline constexpr int kMinStopBits = 1;
-inline constexpr int kMaxStopBits = 2;
+using sitehost::kMaxDataBits;
+using sitehost::kMaxPort;
+using sitehost::kMaxStopBits;
+using sitehost::kMaxUnitId;
+using sitehost::kMinDataBits;
+using sitehost::kMinPort;
+using sitehost::kMinStopBits;
+using sitehost::kMinUnitId;
 inline constexpr int kMaxRtsDelayUs = 1000000;
 inline constexpr std::int64_t kMinKeepSeconds = 60;
 inline constexpr std::int64_t kMaxKeepSeconds = 3650LL * 86400;

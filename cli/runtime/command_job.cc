@@ -1,16 +1,11 @@
 #include "cli/runtime/command_job.h"
 
-#include <json/writer.h>
-
 #include <cstdint>
 #include <cstring>
 
+#include "cli/runtime/compact_json.h"
+
 namespace velmocair::cli {
-namespace {
-
-constexpr int kWriteResultUnknown = -1;
-
-}  // namespace
 
 std::vector<unsigned char> command_input(const CommandAction& action, std::optional<int> value,
                                          bool json) {
@@ -20,9 +15,7 @@ std::vector<unsigned char> command_input(const CommandAction& action, std::optio
     if (action.takes_value) {
       text["SetValue"] = std::to_string(value.value_or(0));
     }
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    const std::string written = Json::writeString(builder, text);
+    const std::string written = compact_json(text, NonAscii::escaped);
     return {written.begin(), written.end()};
   }
   if (!action.takes_value) {
@@ -47,7 +40,7 @@ sitehost::BusJob command_job(const CommandAction& action, std::optional<int> val
       outcome.write_sent = true;
       outcome.exchange = carry_out();
     }
-    std::int32_t result = kWriteResultUnknown;
+    std::int32_t result = kWriteResultNone;
     int length = 0;
     device.DeviceIoControl(kResultQueryCode, nullptr, 0, &result, sizeof result, length);
     if (length == static_cast<int>(sizeof result)) {
@@ -65,11 +58,11 @@ std::string describe(const CommandOutcome& outcome) {
     return "not sent: the device issued no write (result " +
            std::to_string(outcome.control_result) + ")";
   }
-  const int result = outcome.write_result.value_or(kWriteResultUnknown);
-  std::string text = result == kWriteConfirmed       ? "confirmed"
-                     : result == kWriteEchoMismatch  ? "echo mismatch"
-                     : result == kWriteResultUnknown ? "no reply"
-                                                     : "unknown outcome " + std::to_string(result);
+  const int result = outcome.write_result.value_or(kWriteResultNone);
+  std::string text = result == kWriteConfirmed      ? "confirmed"
+                     : result == kWriteEchoMismatch ? "echo mismatch"
+                     : result == kWriteResultNone   ? "no reply"
+                                                    : "unknown outcome " + std::to_string(result);
   if (!outcome.exchange.is_ok()) {
     text += ": " + outcome.exchange.text;
   }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/runtime/command_table.h"
+#include "cli/options/command_actions.h"
 #include "host/services/bus_worker.h"
 
 namespace velmocair::cli {

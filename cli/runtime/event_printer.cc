@@ -1,20 +1,9 @@
 #include "cli/runtime/event_printer.h"
 
-#include <iostream>
-
 #include "cli/runtime/link_statistics.h"
 #include "cli/runtime/status_view.h"
 
 namespace velmocair::cli {
-
-void print_out(const std::string& text) {
-  std::cout.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
-}
-
-void print_error(const std::string& line) {
-  const std::string text = "velmocair-host: " + line + "\n";
-  std::cerr.write(text.data(), static_cast<std::streamsize>(text.size())).flush();
-}
 
 EventPrinter::EventPrinter(HostRuntime& runtime, StatusOutput output)
     : runtime_(runtime), output_(output) {

@@ -7,6 +7,7 @@
 #include "cli/runtime/host_event.h"
 #include "cli/runtime/host_runtime.h"
 #include "cli/runtime/link_diagnosis.h"
+#include "cli/runtime/printing.h"
 
 namespace velmocair::cli {
 
@@ -45,9 +46,5 @@ class EventPrinter {
   int failed_cycles_ = 0;
   std::vector<std::optional<LinkDiagnosis>> diagnoses_;  // by unit; none for a unit on no bus
 };
-
-// Prints a line (or lines) to standard output or error in one write.
-void print_out(const std::string& text);
-void print_error(const std::string& line);
 
 }  // namespace velmocair::cli

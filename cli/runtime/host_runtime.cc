@@ -1,7 +1,7 @@
 #include "cli/runtime/host_runtime.h"
 
-#include "cli/runtime/command_table.h"
-#include "cli/runtime/exit_status.h"
+#include "cli/options/command_actions.h"
+#include "cli/options/exit_status.h"
 #include "host/TracingController.h"
 
 namespace velmocair::cli {
@@ -19,11 +19,6 @@ HostEvent event_of(HostEvent::Kind kind, std::size_t unit, int round, std::strin
   event.text = std::move(text);
   event.alarm_index = alarm_index;
   return event;
-}
-
-bool same_line(const sitehost::SerialLine& a, const sitehost::SerialLine& b) {
-  return a.baud == b.baud && a.parity == b.parity && a.data_bits == b.data_bits &&
-         a.stop_bits == b.stop_bits && a.rs485 == b.rs485;
 }
 
 }  // namespace
@@ -154,7 +149,7 @@ std::vector<HostRuntime::BusPlan> HostRuntime::plan_buses() {
       plan = &plans.back();
     }
     const Unit& first = units_[plan->units.empty() ? index : plan->units.front()];
-    if (address.kind == sitehost::BusAddress::rtu && !same_line(address.line, plan->address.line)) {
+    if (address.kind == sitehost::BusAddress::rtu && !(address.line == plan->address.line)) {
       throw UsageError("unit " + unit.config.name + ": line settings of " + address.name() +
                        " differ from those of unit " + first.config.name);
     }

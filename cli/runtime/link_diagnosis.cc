@@ -6,11 +6,13 @@
 
 #include "cli/options/bus_arguments.h"
 #include "cli/runtime/diagnosis_table.h"
+#include "host/modbus_exception.h"
 
 namespace velmocair::cli {
 namespace {
 
-constexpr unsigned kGatewayCodes[] = {0x0A, 0x0B};    // path unavailable, target failed to respond
+constexpr unsigned kGatewayCodes[] = {modbus_exception::kGatewayPathUnavailable,
+                                      modbus_exception::kGatewayTargetFailedToRespond};
 constexpr unsigned kMapCodes[] = {0x01, 0x02, 0x03};  // function, address, value refused
 
 template <std::size_t N>
@@ -123,8 +125,7 @@ std::string cause_line(Cause cause, const DiagnosedUnit& unit, const CycleEviden
     return "";
   }
   std::string text = row->text;
-  replace_all(text, "{endpoint}",
-              unit.bus.endpoint.host + ":" + std::to_string(unit.bus.endpoint.port));
+  replace_all(text, "{endpoint}", unit.bus.endpoint.text());
   replace_all(text, "{device}", unit.bus.line.device);
   replace_all(text, "{id}", std::to_string(unit.unit_id));
   replace_all(text, "{codes}", codes_text(row->evidence, evidence));

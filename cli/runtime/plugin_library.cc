@@ -7,7 +7,7 @@
 #include <climits>
 #include <iterator>
 
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 #include "host/ORBSPDevice.h"
 #include "plugin/get_providers.h"
 

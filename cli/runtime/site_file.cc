@@ -8,9 +8,9 @@
 #include <set>
 #include <sstream>
 
+#include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
-#include "cli/runtime/exit_status.h"
-#include "simulator/strict_json.h"
+#include "common/strict_json.h"
 
 namespace velmocair::cli {
 namespace {
@@ -226,7 +226,7 @@ SiteFile parse_site_text(const std::string& text, const std::string& origin) {
 Json::Value transport_json(const sitehost::BusAddress& bus) {
   Json::Value transport(Json::objectValue);
   if (bus.kind == sitehost::BusAddress::tcp) {
-    transport["tcp"] = bus.endpoint.host + ":" + std::to_string(bus.endpoint.port);
+    transport["tcp"] = bus.endpoint.text();
     return transport;
   }
   const sitehost::SerialLine& line = bus.line;

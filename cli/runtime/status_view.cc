@@ -7,11 +7,13 @@
 #include <memory>
 #include <sstream>
 
+#include "commands/status_document_table.h"
+
 namespace velmocair::cli {
 namespace {
 
-constexpr const char* kAlertMapKey = "AlertArray";
-constexpr const char* kUpdateTimeKey = "更新时间";
+using status::kAlertArray;
+using status::kUpdateTime;
 constexpr std::size_t kViewWidth = 100;
 constexpr const char* kIndent = "  ";
 constexpr const char* kSeparator = "  ";
@@ -68,12 +70,12 @@ void wrap(const std::vector<std::string>& items, std::ostringstream& out) {
 }
 
 void view_group(const std::string& name, const Json::Value& group, std::ostringstream& out) {
-  const Json::Value& alerts = group[kAlertMapKey];
+  const Json::Value& alerts = group[kAlertArray];
   std::vector<std::string> values;
   std::vector<std::string> set;
   unsigned clear = 0;
   for (const std::string& key : group.getMemberNames()) {
-    if (key == kAlertMapKey) {
+    if (key == kAlertArray) {
       continue;
     }
     if (!alerts.isObject() || !alerts.isMember(key)) {
@@ -110,7 +112,7 @@ std::optional<Json::Value> parse_status_text(const std::string& text) {
 }
 
 std::string update_time(const Json::Value& document) {
-  const Json::Value& time = document[kUpdateTimeKey];
+  const Json::Value& time = document[kUpdateTime];
   return time.isString() ? time.asString() : "";
 }
 
@@ -118,7 +120,7 @@ std::string readable_view(const std::string& heading, const Json::Value& documen
                           const std::vector<sitehost::ActiveCheck>& active,
                           const std::string& link) {
   std::ostringstream out;
-  out << "== " << heading << ", " << kUpdateTimeKey << " " << update_time(document) << " ==\n";
+  out << "== " << heading << ", " << kUpdateTime << " " << update_time(document) << " ==\n";
   if (!link.empty()) {
     out << link << "\n";
   }

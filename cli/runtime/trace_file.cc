@@ -1,11 +1,10 @@
 #include "cli/runtime/trace_file.h"
 
-#include <json/writer.h>
-
 #include <algorithm>
 #include <iterator>
 
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
+#include "cli/runtime/compact_json.h"
 
 namespace velmocair::cli {
 namespace {
@@ -14,12 +13,7 @@ namespace {
 // them by name. A member outside this list follows them, in name order.
 constexpr const char* kMemberOrder[] = {"call", "device", "args", "result", "exception"};
 
-std::string compact(const Json::Value& value) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  builder["emitUTF8"] = true;
-  return Json::writeString(builder, value);
-}
+std::string compact(const Json::Value& value) { return compact_json(value, NonAscii::utf8); }
 
 bool ordered(const std::string& key) {
   return std::any_of(std::begin(kMemberOrder), std::end(kMemberOrder),

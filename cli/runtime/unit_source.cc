@@ -3,8 +3,8 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
-#include "cli/runtime/exit_status.h"
 #include "cli/runtime/site_file.h"
 #include "simulator/server.h"
 

@@ -7,8 +7,8 @@
 #include <iostream>
 
 #include "cli/options/bus_arguments.h"
-#include "cli/runtime/event_printer.h"
 #include "cli/runtime/link_statistics.h"
+#include "cli/runtime/printing.h"
 #include "cli/runtime/site_file.h"
 #include "host/modbus_reply.h"
 

@@ -33,11 +33,19 @@ struct SerialLine {
     return std::to_string(baud) + " " + std::to_string(data_bits) + parity +
            std::to_string(stop_bits);
   }
+
+  bool operator==(const SerialLine& other) const {
+    return device == other.device && baud == other.baud && parity == other.parity &&
+           data_bits == other.data_bits && stop_bits == other.stop_bits && rs485 == other.rs485;
+  }
 };
 
 struct TcpEndpoint {
   std::string host;
   int port = 0;
+
+  // "HOST:PORT", as an option, a site file and a message write it.
+  std::string text() const { return host + ":" + std::to_string(port); }
 };
 
 // Where a bus is: a serial device carrying Modbus RTU, or a Modbus/TCP
@@ -51,10 +59,7 @@ struct BusAddress {
 
   // "tcp HOST:PORT" or "rtu DEVICE": names the bus in messages and groups
   // units onto buses.
-  std::string name() const {
-    return kind == tcp ? "tcp " + endpoint.host + ":" + std::to_string(endpoint.port)
-                       : "rtu " + line.device;
-  }
+  std::string name() const { return kind == tcp ? "tcp " + endpoint.text() : "rtu " + line.device; }
 };
 
 }  // namespace sitehost

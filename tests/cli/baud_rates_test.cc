@@ -13,8 +13,8 @@
 
 #include <string>
 
+#include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
-#include "cli/runtime/exit_status.h"
 #include "tests/support/child_process.h"
 
 namespace velmocair::cli {

@@ -14,13 +14,13 @@
 #include <random>
 #include <thread>
 
-#include "cli/runtime/exit_status.h"
 #include "cli/history/decoder_check.h"
 #include "cli/history/iso_time.h"
+#include "cli/history/output_file.h"
 #include "cli/history/row_export.h"
 #include "cli/history/stored_rows.h"
+#include "cli/options/exit_status.h"
 #include "cli/runtime/interrupt.h"
-#include "cli/history/output_file.h"
 #include "device/Velmocair_Data_t.h"
 #include "host/services/history_store.h"
 #include "tests/support/child_process.h"

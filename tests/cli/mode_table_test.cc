@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/options/exit_status.h"
 #include "cli/options/options.h"
-#include "cli/runtime/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/runtime/exit_status.h"
+#include "cli/options/exit_status.h"
 
 namespace velmocair::cli {
 namespace {

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "cli/runtime/command_table.h"
+#include "cli/options/command_actions.h"
 #include "tests/robustness/generation_marks.h"
 #include "tests/robustness/history_file.h"
 #include "tests/robustness/run_scale.h"

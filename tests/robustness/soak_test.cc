@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "cli/runtime/command_table.h"
+#include "cli/options/command_actions.h"
 #include "tests/robustness/process_usage.h"
 #include "tests/robustness/run_scale.h"
 #include "tests/robustness/unit_under_test.h"

@@ -1,8 +1,8 @@
 // The strict JSON reader the simulator's scenario files and the host's site
 // files share: jsoncpp's first error on one line, its place and explanation.
-#include <gtest/gtest.h>
+#include "common/strict_json.h"
 
-#include "simulator/strict_json.h"
+#include <gtest/gtest.h>
 
 namespace velmocair {
 namespace {

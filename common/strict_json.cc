@@ -1,4 +1,4 @@
-#include "simulator/strict_json.h"
+#include "common/strict_json.h"
 
 #include <json/reader.h>
 

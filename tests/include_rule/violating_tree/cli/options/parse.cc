@@ -1,0 +1,5 @@
+#include "cli/options/parse.h"
+
+#include "cli/runtime/host_runtime.h"
+#include "common/text.h"
+#include "host/services/bus_address.h"

@@ -1,0 +1,2 @@
+#include "host/SPModbus.h"
+#include VELMOCAIR_HOST_FRAMEWORK_HEADER

@@ -1,0 +1,2 @@
+#include "host/services/adu.h"
+#include "tests/support/child_process.h"
