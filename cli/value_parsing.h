@@ -46,6 +46,12 @@ std::string baud_rate_list();
 // Ranges of the values above.
 inline constexpr int kMinUnitId = 1;
 inline constexpr int kMaxUnitId = 247;
+// Over TCP a unit is also addressed as 0 or 255 (a unit addressed directly).
+inline constexpr int kMinTcpUnitId = 0;
+inline constexpr int kMaxTcpUnitId = 255;
+// A response time-out and the retries of an exchange, at most.
+inline constexpr int kMaxTimeoutMs = 60000;
+inline constexpr int kMaxRetries = 10;
 inline constexpr int kMinPort = 1;
 inline constexpr int kMaxPort = 65535;
 inline constexpr int kMinDataBits = 5;
