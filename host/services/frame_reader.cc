@@ -142,13 +142,13 @@ FrameRead RtuFramer::next(LineClock::time_point deadline) {
       }
       const std::size_t run_start = bytes_.size() - run_;
       run_ = 0;
+      // A run cut short may go on after a pause an adapter made; one as long
+      // as its shape is a broken frame.
       if (unit_ >= 0 && bytes_.size() - run_start >= kMinRtuFrame && bytes_[run_start] == unit_) {
         const std::size_t length = rtu_length_at(bytes_, run_start);
-        return give_up(
-            FrameRead::broken,
-            length != kUnknown && bytes_.size() - run_start >= length
-                ? "bad CRC"
-                : "frame cut short after " + std::to_string(bytes_.size() - run_start) + " bytes");
+        if (length >= kMinRtuFrame && length != kUnknown && bytes_.size() - run_start >= length) {
+          return give_up(FrameRead::broken, "bad CRC");
+        }
       }
     }
     if (LineClock::now() >= deadline) {

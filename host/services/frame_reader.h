@@ -49,8 +49,8 @@ FoundFrame find_rtu_frame(const std::vector<unsigned char>& bytes, std::size_t f
 class RtuFramer {
  public:
   // A run of bytes in progress at a deadline may go on for `run_grace`. A
-  // run from unit address `unit` (-1: none) as long as a frame that makes
-  // none is a broken reply at once.
+  // run from unit address `unit` (-1: none) as long as the frame its head
+  // tells that makes no frame is a broken reply at once.
   RtuFramer(int fd, int stop_fd, LineClock::duration frame_end, LineClock::duration run_grace,
             int unit = -1)
       : fd_(fd), stop_fd_(stop_fd), frame_end_(frame_end), run_grace_(run_grace), unit_(unit) {}

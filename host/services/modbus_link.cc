@@ -29,6 +29,8 @@ constexpr unsigned kNoException = 0x100;
 // greatest length is given up on, and opened again.
 constexpr std::size_t kTalkingFrames = 2;
 constexpr std::size_t kOverdueKept = 8;
+// A reply later than this many time-outs past its deadline is not told late.
+constexpr int kLateWithin = 4;
 // 1.5 characters: the silence that ends a frame (a fixed 750 µs above 19200 baud).
 constexpr int kFrameEndHalfCharacters = 3;
 constexpr int kFrameSilenceHalfCharacters = 7;
@@ -295,7 +297,7 @@ LinkResult ModbusLink::exchange(int unit_id, const ModbusRequest& request,
   LinkResult result;
   while (true) {
     ++counted.attempts;
-    const Attempt ended = attempt(unit_id, raw, timing, timeout, pdu);
+    const Attempt ended = attempt(unit_id, raw, rtu_reply_length(request), timing, timeout, pdu);
     result = ended.result;
     const unsigned code =
         result.is_ok() ? exception_code(pdu).value_or(kNoException) : kNoException;
@@ -326,7 +328,8 @@ LinkResult ModbusLink::exchange(int unit_id, const ModbusRequest& request,
 }
 
 ModbusLink::Attempt ModbusLink::attempt(int unit_id, const RawRequest& raw,
-                                        const LinkTiming& timing, std::chrono::milliseconds timeout,
+                                        std::size_t reply_length, const LinkTiming& timing,
+                                        std::chrono::milliseconds timeout,
                                         std::vector<unsigned char>& pdu) {
   Attempt ended;
   ended.unit_untouched = true;
@@ -361,7 +364,7 @@ ModbusLink::Attempt ModbusLink::attempt(int unit_id, const RawRequest& raw,
   ++counting_->requests;
   if (serial()) {
     line_busy_until_ = sent + wire_time(address_.line, raw.bytes.size() + kRtuCrcLength);
-    ended.result = receive_rtu(unit_id, raw, sent, timeout, timing, pdu);
+    ended.result = receive_rtu(unit_id, raw, reply_length, sent, timeout, timing, pdu);
   } else {
     ended.result = receive_tcp(unit_id, raw, sent, timeout, pdu, ended);
   }
@@ -402,9 +405,9 @@ bool ModbusLink::send(const RawRequest& raw, Attempt& ended) {
   return false;
 }
 
-LinkResult ModbusLink::receive_rtu(int unit_id, const RawRequest& raw, LineClock::time_point sent,
-                                   std::chrono::milliseconds timeout, const LinkTiming& timing,
-                                   std::vector<unsigned char>& pdu) {
+LinkResult ModbusLink::receive_rtu(int unit_id, const RawRequest& raw, std::size_t reply_length,
+                                   LineClock::time_point sent, std::chrono::milliseconds timeout,
+                                   const LinkTiming& timing, std::vector<unsigned char>& pdu) {
   const LineClock::time_point deadline = sent + timeout;
   RtuFramer framer(modbus_get_socket(context_), stop_.fd(), frame_end(address_.line),
                    wire_time(address_.line, MODBUS_RTU_MAX_ADU_LENGTH), unit_id);
@@ -427,12 +430,17 @@ LinkResult ModbusLink::receive_rtu(int unit_id, const RawRequest& raw, LineClock
         ++set_aside;
         continue;
       }
-      if (!answers(function, raw.bytes[1])) {
+      // A normal reply of another length answers another request.
+      const bool fits = (function & kExceptionFlag) != 0 || read.bytes.size() == reply_length;
+      if (!answers(function, raw.bytes[1]) || !fits) {
         if (count_if_late(sender, function, 0, read.last_byte)) {
           continue;
         }
-        result = refuse_frame("a reply under function " + hex_byte(function) +
-                              " to a request of function " + hex_byte(raw.bytes[1]));
+        result = refuse_frame(!answers(function, raw.bytes[1])
+                                  ? "a reply under function " + hex_byte(function) +
+                                        " to a request of function " + hex_byte(raw.bytes[1])
+                                  : "a reply of " + std::to_string(read.bytes.size()) +
+                                        " bytes to a request of " + std::to_string(reply_length));
         break;
       }
       const ReplyFrame frame =
@@ -442,7 +450,7 @@ LinkResult ModbusLink::receive_rtu(int unit_id, const RawRequest& raw, LineClock
     }
     if (read.outcome == FrameRead::silence) {
       counting_->stale_bytes += framer.dropped();
-      overdue_.push_back({unit_id, raw.bytes[1], 0, deadline});
+      overdue_.push_back({unit_id, raw.bytes[1], 0, deadline, timeout});
       if (timing.drain_after_silence) {
         watch_for_late(deadline + timeout);
       }
@@ -475,7 +483,7 @@ LinkResult ModbusLink::receive_tcp(int unit_id, const RawRequest& raw, LineClock
       case FrameRead::frame:
         break;
       case FrameRead::silence:
-        overdue_.push_back({unit_id, raw.bytes[1], transaction_, deadline});
+        overdue_.push_back({unit_id, raw.bytes[1], transaction_, deadline, timeout});
         return timed_out(timeout, "");
       case FrameRead::broken: {
         LinkResult refused = refuse_frame(read.why);
@@ -561,7 +569,8 @@ bool ModbusLink::count_if_late(int unit_id, unsigned char function, std::uint16_
                                LineClock::time_point arrived) {
   for (auto overdue = overdue_.begin(); overdue != overdue_.end(); ++overdue) {
     if (overdue->unit_id == unit_id && answers(function, overdue->function) &&
-        overdue->transaction == transaction) {
+        overdue->transaction == transaction &&
+        arrived - overdue->deadline <= kLateWithin * overdue->timeout) {
       LinkCounters& counted = counters_[unit_id];
       ++counted.late_replies;
       counted.most_late = std::max(

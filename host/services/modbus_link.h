@@ -132,6 +132,7 @@ class ModbusLink {
     unsigned char function;
     std::uint16_t transaction;  // TCP
     LineClock::time_point deadline;
+    std::chrono::milliseconds timeout;
   };
   // How one attempt ended, beside its result.
   struct Attempt {
@@ -149,12 +150,13 @@ class ModbusLink {
   std::chrono::milliseconds response_timeout(const RawRequest& raw, const ModbusRequest& request,
                                              const LinkTiming& timing);
   LinkTiming timing_of(int unit_id) const;
-  Attempt attempt(int unit_id, const RawRequest& raw, const LinkTiming& timing,
-                  std::chrono::milliseconds timeout, std::vector<unsigned char>& pdu);
+  Attempt attempt(int unit_id, const RawRequest& raw, std::size_t reply_length,
+                  const LinkTiming& timing, std::chrono::milliseconds timeout,
+                  std::vector<unsigned char>& pdu);
   bool send(const RawRequest& raw, Attempt& ended);
-  LinkResult receive_rtu(int unit_id, const RawRequest& raw, LineClock::time_point sent,
-                         std::chrono::milliseconds timeout, const LinkTiming& timing,
-                         std::vector<unsigned char>& pdu);
+  LinkResult receive_rtu(int unit_id, const RawRequest& raw, std::size_t reply_length,
+                         LineClock::time_point sent, std::chrono::milliseconds timeout,
+                         const LinkTiming& timing, std::vector<unsigned char>& pdu);
   LinkResult receive_tcp(int unit_id, const RawRequest& raw, LineClock::time_point sent,
                          std::chrono::milliseconds timeout, std::vector<unsigned char>& pdu,
                          Attempt& ended);
