@@ -180,15 +180,7 @@ TEST(LineScripts, EachBehaviourOfALineGetsItsOwnAnswer) {
     ScriptedPeer line(kind, [script, kind](const Bytes& request, int index) {
       return script(kind, request, index);
     });
-    sitehost::BusAddress address;
-    if (kind == Kind::rtu) {
-      address.kind = sitehost::BusAddress::rtu;
-      address.line.device = line.path();
-      address.line.baud = 9600;
-    } else {
-      address.endpoint = {"127.0.0.1", line.port()};
-    }
-    sitehost::ModbusLink link(address, {row.timeout, true, row.retries});
+    sitehost::ModbusLink link(line.bus(), {row.timeout, true, row.retries});
     std::vector<int> units;
     for (std::size_t i = 0; i < row.requests.size(); ++i) {
       const int unit = row.unit_ids.empty() ? 1 : row.unit_ids[i];
@@ -213,15 +205,7 @@ TEST(LineScripts, EachBehaviourOfALineGetsItsOwnAnswer) {
 TEST(LineScripts, AnInterruptEndsAWaitAtOnce) {
   for (const Kind kind : {Kind::rtu, Kind::tcp}) {
     ScriptedPeer line(kind, [](const Bytes&, int) { return Script{}; });
-    sitehost::BusAddress address;
-    if (kind == Kind::rtu) {
-      address.kind = sitehost::BusAddress::rtu;
-      address.line.device = line.path();
-      address.line.baud = 9600;
-    } else {
-      address.endpoint = {"127.0.0.1", line.port()};
-    }
-    sitehost::ModbusLink link(address, {kLong, true, 0});
+    sitehost::ModbusLink link(line.bus(), {kLong, true, 0});
     ASSERT_TRUE(link.open().is_ok());
     std::thread interrupter([&link, &line] {
       while (line.requests().empty()) {
@@ -251,11 +235,7 @@ TEST(LineScripts, TheSerialPortStaysHeldWhenTheLineIsReopened) {
     }
     return script;
   });
-  sitehost::BusAddress address;
-  address.kind = sitehost::BusAddress::rtu;
-  address.line.device = line.path();
-  address.line.baud = 9600;
-  sitehost::ModbusLink link(address, {kTimeout, true, 0});
+  sitehost::ModbusLink link(line.bus(), {kTimeout, true, 0});
   Bytes pdu;
   ASSERT_TRUE(link.exchange(1, kRegisters, pdu).is_ok());
   EXPECT_EQ(link.exchange(1, kRegisters, pdu).status, LinkResult::broken_frame) << "never silent";

@@ -112,6 +112,18 @@ ScriptedPeer::~ScriptedPeer() {
   ::close(wake_[1]);
 }
 
+sitehost::BusAddress ScriptedPeer::bus(int baud) const {
+  sitehost::BusAddress address;
+  if (kind_ == Kind::rtu) {
+    address.kind = sitehost::BusAddress::rtu;
+    address.line.device = path_;
+    address.line.baud = baud;
+  } else {
+    address.endpoint = {"127.0.0.1", port_};
+  }
+  return address;
+}
+
 std::vector<Bytes> ScriptedPeer::requests() const {
   const std::lock_guard<std::mutex> lock(mutex_);
   return requests_;

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/services/bus_address.h"
+
 namespace peer {
 
 using Bytes = std::vector<unsigned char>;
@@ -40,6 +42,8 @@ class ScriptedPeer {
 
   const std::string& path() const { return path_; }  // rtu
   int port() const { return port_; }                 // tcp
+  // The bus the master opens to reach the peer; a serial line at `baud`.
+  sitehost::BusAddress bus(int baud = 9600) const;
   // Requests read so far.
   std::vector<Bytes> requests() const;
   int connections() const { return connections_; }

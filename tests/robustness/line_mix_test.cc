@@ -174,15 +174,7 @@ TEST_P(LineMix, RetriesCarryEveryCycleThatTheFaultRateAllows) {
   const Kind kind = GetParam();
   MixedLine mix(kind, seed);
   ScriptedPeer line(kind, [&mix](const Bytes& request, int) { return mix.respond(request); });
-  sitehost::BusAddress address;
-  if (kind == Kind::rtu) {
-    address.kind = sitehost::BusAddress::rtu;
-    address.line.device = line.path();
-    address.line.baud = 19200;
-  } else {
-    address.endpoint = {"127.0.0.1", line.port()};
-  }
-  sitehost::ModbusLink link(address, {kTimeout, true, kRetries});
+  sitehost::ModbusLink link(line.bus(19200), {kTimeout, true, kRetries});
   long completed = 0;
   for (long cycle = 0; cycle < cycles; ++cycle) {
     std::string failure;
