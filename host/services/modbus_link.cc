@@ -477,6 +477,7 @@ LinkResult ModbusLink::receive_tcp(int unit_id, const RawRequest& raw, LineClock
                                    std::vector<unsigned char>& pdu, Attempt& ended) {
   const int fd = modbus_get_socket(context_);
   const LineClock::time_point deadline = sent + timeout;
+  bool behind = false;  // the peer answered a request that timed out before
   while (true) {
     const FrameRead read = read_tcp_frame(fd, stop_.fd(), deadline, timeout);
     switch (read.outcome) {
@@ -484,6 +485,11 @@ LinkResult ModbusLink::receive_tcp(int unit_id, const RawRequest& raw, LineClock
         break;
       case FrameRead::silence:
         overdue_.push_back({unit_id, raw.bytes[1], transaction_, deadline, timeout});
+        // A peer still working through requests that timed out would answer
+        // this one later still: a new connection leaves that queue behind.
+        if (behind) {
+          close_bus();
+        }
         return timed_out(timeout, "");
       case FrameRead::broken: {
         LinkResult refused = refuse_frame(read.why);
@@ -502,7 +508,9 @@ LinkResult ModbusLink::receive_tcp(int unit_id, const RawRequest& raw, LineClock
     }
     const std::uint16_t transaction = tcp_transaction(read.bytes.data());
     if (transaction != transaction_) {
-      if (!count_if_late(read.bytes[6], read.bytes[7], transaction, read.last_byte)) {
+      if (count_if_late(read.bytes[6], read.bytes[7], transaction, read.last_byte)) {
+        behind = true;
+      } else {
         ++counting_->other_transactions;
       }
       continue;

@@ -66,8 +66,9 @@ struct UnitTiming {
 // TCP: each request carries a transaction id of its own; while waiting,
 // frames of another transaction are dropped (a reply to a request that timed
 // out counts as late). Pending bytes are discarded before each request. A
-// time-out leaves the connection open; only bytes that lose the framing
-// drop it.
+// time-out leaves the connection open, unless a late reply came in its wait
+// (the peer works through a queue of requests that timed out); bytes that
+// lose the framing drop it too.
 //
 // Retries: an exchange that timed out, met a broken frame or a busy unit
 // is tried again, up to the retries of its unit; a write only when the unit
