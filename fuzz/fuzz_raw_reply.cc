@@ -69,8 +69,8 @@ void check_accepted_frame(Framing framing, const std::uint8_t* adu, std::size_t 
             static_cast<std::uint16_t>(adu[n - 2] | adu[n - 1] << 8));
     require(frame.pdu == adu + 1 && frame.length == n - kRtuOverhead);
   } else {
-    require(n >= kTcpHeader + 2 && word_at(adu) == sitehost::kRawTransactionId &&
-            word_at(adu + 2) == 0 && word_at(adu + 4) == n - kTcpLengthCounted && adu[6] == unit);
+    require(n >= kTcpHeader + 2 && word_at(adu) == 0 && word_at(adu + 2) == 0 &&
+            word_at(adu + 4) == n - kTcpLengthCounted && adu[6] == unit);
     require(frame.pdu == adu + kTcpHeader && frame.length == n - kTcpHeader);
   }
 }

@@ -2,8 +2,9 @@
 
 namespace {
 
-constexpr int kMinUnitId = 1;
-constexpr int kMaxUnitId = 247;
+// 1..247 on a serial line; over TCP a unit is also addressed as 0 or 255.
+constexpr int kMinUnitId = 0;
+constexpr int kMaxUnitId = 255;
 
 // An optional integer member within [low, high]; false when present but not
 // such an integer.

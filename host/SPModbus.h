@@ -14,7 +14,8 @@
 // process() and so calls the device's process_payload.
 //
 // Configuration read by InitSetting (all optional), under the key "modbus":
-//   "unit_id": unit address 1..247, default modbus_preset_byte
+//   "unit_id": unit address 0..255 (the host allows 1..247 on a serial line),
+//              default modbus_preset_byte
 //   "baud":    baud rate of a serial line, default modbus_preset_int
 class SPModbus : public ORBSPDevice {
  public:

@@ -30,6 +30,7 @@ RuntimeOptions runtime_options(const HostOptions& options, const UnitSource& sou
   if (options.timeout_ms) {
     runtime.timing.response_timeout = std::chrono::milliseconds(*options.timeout_ms);
   }
+  runtime.timing.retries = options.retries.value_or(sitehost::kDefaultRetries);
   runtime.schedule.rounds = rounds;
   runtime.schedule.interval = std::chrono::milliseconds(
       static_cast<long long>(options.interval_seconds * kMillisecondsPerSecond));

@@ -28,7 +28,6 @@ constexpr unsigned kWithPlugin = kRunning | kDecode | kReadingHistory;
 constexpr unsigned kEvery = kRunning | kDecode | kReadingHistory | kHistoryHelp | kScan;
 
 constexpr int kMaxCycles = 1000000;
-constexpr int kMaxTimeoutMs = 60000;
 constexpr double kMaxIntervalSeconds = 86400;
 
 using Setter = void (*)(HostOptions&, const std::string&);
@@ -97,8 +96,8 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string& v) { parse_endpoint(v, "--tcp"); o.units.tcp = v; }},
     {"--rtu",       "DEVICE",      kOnABus,  "one unit over Modbus RTU on a serial device",
      [](HostOptions& o, const std::string& v) { o.units.rtu = v; }},
-    {"--unit-id",   "N",           kRunning, "unit address, 1..247 (default 1)",
-     [](HostOptions& o, const std::string& v) { o.units.unit_id = parse_int(v, kMinUnitId, kMaxUnitId, "--unit-id"); }},
+    {"--unit-id",   "N",           kRunning, "unit address, 1..247; over TCP 0..255 (default 1)",
+     [](HostOptions& o, const std::string& v) { o.units.unit_id = parse_int(v, kMinTcpUnitId, kMaxTcpUnitId, "--unit-id"); }},
     {"--baud",      "N",           kRunning, "serial baud rate (default 9600)",
      [](HostOptions& o, const std::string& v) { o.units.baud = parse_baud(v, "--baud"); }},
     {"--baud",      "LIST",        kScan,    "baud rates to try, e.g. 9600,19200 (default 1200,2400,4800,9600,19200,38400,57600,115200)",
@@ -129,6 +128,8 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string& v) { o.interval_seconds = parse_seconds(v, kMaxIntervalSeconds, "--interval"); }},
     {"--timeout-ms", "N",          kOnABus,  "response time-out of one exchange (default: follows the serial line, at least 500)",
      [](HostOptions& o, const std::string& v) { o.timeout_ms = parse_int(v, 1, kMaxTimeoutMs, "--timeout-ms"); }},
+    {"--retries",   "N",           kRunning, "tries of a failed exchange after the first, 0..10 (default 2; writes only where the unit cannot have carried them out)",
+     [](HostOptions& o, const std::string& v) { o.retries = parse_int(v, 0, kMaxRetries, "--retries"); }},
     {"--history",   "FILE",        kRunning | kDecode | kReadingHistory, "SQLite history: stored, and its newest rows reloaded at start",
      [](HostOptions& o, const std::string& v) { o.history = v; }},
     {"--history-keep", "DURATION", kRunning, "keep the rows of the last DURATION (30d, 12h, ...; default: all)",
@@ -249,6 +250,11 @@ void check_units(const HostOptions& options) {
   }
   if (units.unit_id && units.tcp.empty() && units.rtu.empty()) {
     throw UsageError("--unit-id needs --tcp or --rtu");
+  }
+  if (units.unit_id && !units.rtu.empty() &&
+      (*units.unit_id < kMinUnitId || *units.unit_id > kMaxUnitId)) {
+    throw UsageError("--unit-id: expected a whole number " + std::to_string(kMinUnitId) + ".." +
+                     std::to_string(kMaxUnitId) + " on a serial line");
   }
   if (serial_flags && units.rtu.empty()) {
     throw UsageError("--baud, --parity, --data-bits and --stop-bits need --rtu");

@@ -52,6 +52,7 @@ struct HostOptions {
   std::optional<int> cycles;  // poll: until interrupted; command: none after it
   double interval_seconds = 1.0;
   std::optional<int> timeout_ms;  // none: the time-out follows the line
+  std::optional<int> retries;     // none: sitehost::kDefaultRetries
   std::string history;
   std::optional<std::int64_t> history_keep_seconds;
   std::optional<std::int64_t> history_max_bytes;

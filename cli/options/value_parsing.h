@@ -53,6 +53,12 @@ using sitehost::kMinDataBits;
 using sitehost::kMinPort;
 using sitehost::kMinStopBits;
 using sitehost::kMinUnitId;
+// Over TCP a unit is also addressed as 0 or 255 (a unit addressed directly).
+inline constexpr int kMinTcpUnitId = 0;
+inline constexpr int kMaxTcpUnitId = 255;
+// A response time-out and the retries of an exchange, at most.
+inline constexpr int kMaxTimeoutMs = 60000;
+inline constexpr int kMaxRetries = 10;
 inline constexpr int kMaxRtsDelayUs = 1000000;
 inline constexpr std::int64_t kMinKeepSeconds = 60;
 inline constexpr std::int64_t kMaxKeepSeconds = 3650LL * 86400;

@@ -48,6 +48,14 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
     }
     const std::vector<std::size_t> unit_of_slot = plan.units;
     auto link = std::make_unique<sitehost::ModbusLink>(plan.address, options.timing);
+    for (const std::size_t index : plan.units) {
+      const Unit& unit = units_[index];
+      const std::optional<int>& timeout_ms = unit.config.timeout_ms;
+      link->set_unit_timing(
+          unit.modbus->unit_id(),
+          {timeout_ms ? std::optional(std::chrono::milliseconds(*timeout_ms)) : std::nullopt,
+           unit.config.retries});
+    }
     // A serial line is taken at once: a device that is no serial port, one
     // held by another process or one that refuses RS-485 mode ends the host
     // before it polls. Other failures to open it fail cycles.
@@ -59,6 +67,10 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
       if (opened.status == sitehost::LinkResult::in_use ||
           opened.status == sitehost::LinkResult::mode_refused) {
         throw RunError(opened.text);
+      }
+      if (!link->rs485_mode().empty()) {
+        events_.push(event_of(HostEvent::notice, 0, 0,
+                              plan.address.name() + ": RS-485: " + link->rs485_mode()));
       }
     }
     buses_.push_back(std::make_unique<sitehost::BusWorker>(

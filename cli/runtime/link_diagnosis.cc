@@ -38,12 +38,12 @@ std::uint64_t amount(Evidence evidence, const CycleEvidence& met) {
   switch (evidence) {
     case Evidence::refused_or_lost:
       return met.open_failures + met.connection_losses;
-    case Evidence::failed_opens:
-      return met.open_failures;
     case Evidence::broken_frames:
       return met.broken_frames;
     case Evidence::timeouts:
       return met.timeouts;
+    case Evidence::late_replies:
+      return met.late_replies;
     default:
       break;
   }
@@ -59,8 +59,8 @@ bool applies(On on, sitehost::BusAddress::Kind kind) {
 }
 
 CycleEvidence evidence_of(const sitehost::LinkCounters& counts) {
-  return {counts.timeouts, counts.broken_frames, counts.open_failures, counts.connection_losses,
-          counts.exceptions};
+  return {counts.timeouts,   counts.broken_frames, counts.open_failures, counts.connection_losses,
+          counts.exceptions, counts.late_replies,  counts.most_late,     counts.response_timeout};
 }
 
 // What `after` met beyond `before`.
@@ -69,7 +69,10 @@ CycleEvidence difference(const CycleEvidence& after, const CycleEvidence& before
                     after.broken_frames - before.broken_frames,
                     after.open_failures - before.open_failures,
                     after.connection_losses - before.connection_losses,
-                    {}};
+                    {},
+                    after.late_replies - before.late_replies,
+                    after.most_late,
+                    after.response_timeout};
   for (const auto& [code, times] : after.exceptions) {
     const auto earlier = before.exceptions.find(code);
     const std::uint64_t more = times - (earlier != before.exceptions.end() ? earlier->second : 0);
@@ -108,6 +111,16 @@ std::string codes_text(Evidence evidence, const CycleEvidence& met) {
   return text;
 }
 
+// A time-out that would have taken the latest replies: the time-out and the
+// most they came late by, rounded up to the next 100 ms above.
+std::string catching_timeout(const CycleEvidence& met) {
+  constexpr long long kStep = 100;
+  const long long needed =
+      met.response_timeout.count() +
+      std::chrono::duration_cast<std::chrono::milliseconds>(met.most_late).count();
+  return std::to_string((needed / kStep + 1) * kStep);
+}
+
 }  // namespace
 
 Cause cause_of(const CycleEvidence& evidence, sitehost::BusAddress::Kind kind) {
@@ -130,6 +143,12 @@ std::string cause_line(Cause cause, const DiagnosedUnit& unit, const CycleEviden
   replace_all(text, "{id}", std::to_string(unit.unit_id));
   replace_all(text, "{codes}", codes_text(row->evidence, evidence));
   replace_all(text, "{line}", unit.bus.line.settings());
+  replace_all(text, "{timeout}", std::to_string(evidence.response_timeout.count()));
+  replace_all(
+      text, "{late}",
+      std::to_string(
+          std::chrono::duration_cast<std::chrono::milliseconds>(evidence.most_late).count()));
+  replace_all(text, "{catching}", catching_timeout(evidence));
   replace_all(text, "{scan}", "velmocair-host scan " + shell_words(bus_arguments(unit.bus, false)));
   return "unit " + unit.name + ": likely cause: " + text;
 }

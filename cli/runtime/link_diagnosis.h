@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -21,6 +22,10 @@ struct CycleEvidence {
   std::uint64_t open_failures = 0;
   std::uint64_t connection_losses = 0;
   std::map<unsigned, std::uint64_t> exceptions;  // by code
+  std::uint64_t late_replies = 0;
+  // Not differences: the most a reply came late by so far, the time-out.
+  std::chrono::microseconds most_late{0};
+  std::chrono::milliseconds response_timeout{0};
 };
 
 enum class Cause : unsigned char {
@@ -29,6 +34,7 @@ enum class Cause : unsigned char {
   gateway,          // exceptions 0A, 0B: a gateway answers, the unit behind it does not
   refused_map,      // exceptions 01, 02, 03: the unit refuses this map's addresses
   unit_fault,       // other exception codes
+  late_replies,     // replies that came after the time-out
   line_settings,    // serial: broken frames
   refused_replies,  // TCP: replies that do not answer the requests
   no_reply,         // time-outs

@@ -25,17 +25,26 @@ std::string milliseconds(const sitehost::ResponseTimes& times, std::chrono::micr
 }
 
 std::string ok_percent(const LinkCounters& link) {
-  if (link.exchanges == 0) {
+  if (link.attempts == 0) {
     return "-";
   }
+  // Of the tries, so that a line that needs retries shows it.
   char text[32];
   std::snprintf(
       text, sizeof text, "%.1f",
-      kPercent * static_cast<double>(link.answered()) / static_cast<double>(link.exchanges));
+      kPercent * static_cast<double>(link.answered()) / static_cast<double>(link.attempts));
   return text;
 }
 
 std::string count(std::uint64_t value) { return std::to_string(value); }
+
+// "0", or "2 (up to 210 ms)": late replies and the most one came late by.
+std::string late_replies(const LinkCounters& link) {
+  if (link.late_replies == 0) {
+    return "0";
+  }
+  return count(link.late_replies) + " (up to " + milliseconds_text(link.most_late) + " ms)";
+}
 
 // One column of the --stats table: its heading and its value for a unit.
 struct Column {
@@ -52,6 +61,10 @@ constexpr Column kColumns[] = {
     {"time-outs",   [](const LinkCounters& l) { return count(l.timeouts); }},
     {"exceptions",  [](const LinkCounters& l) { return exception_counts(l); }},
     {"broken",      [](const LinkCounters& l) { return count(l.broken_frames); }},
+    {"retries",     [](const LinkCounters& l) { return count(l.retries); }},
+    {"late",        [](const LinkCounters& l) { return late_replies(l); }},
+    {"lost",        [](const LinkCounters& l) { return count(l.connection_losses); }},
+    {"failed opens", [](const LinkCounters& l) { return count(l.open_failures); }},
     {"reconnects",  [](const LinkCounters& l) { return count(l.reconnects); }},
     {"median ms",   [](const LinkCounters& l) { return milliseconds(l.response_times, l.response_times.quantile(kMedian)); }},
     {"p99 ms",      [](const LinkCounters& l) { return milliseconds(l.response_times, l.response_times.quantile(kNinetyNinth)); }},
@@ -60,7 +73,7 @@ constexpr Column kColumns[] = {
     {"failed",      [](const LinkCounters& l) { return count(l.cycles_failed); }},
 };
 // clang-format on
-static_assert(std::size(kColumns) == 12);
+static_assert(std::size(kColumns) == 16);
 
 std::string padded(const std::string& text, std::size_t width, bool left) {
   const std::string fill(width > text.size() ? width - text.size() : 0, ' ');
@@ -106,7 +119,9 @@ std::string link_view_line(const LinkCounters& link) {
   std::ostringstream line;
   line << "link: " << link.exchanges << " exchanges, " << ok_percent(link) << " % ok; "
        << link.timeouts << " time-outs, exceptions " << exception_counts(link) << ", "
-       << link.broken_frames << " broken frames, " << link.reconnects
+       << link.broken_frames << " broken frames, " << link.retries << " retries, "
+       << late_replies(link) << " late, " << link.connection_losses << " lost, "
+       << link.open_failures << " failed opens, " << link.reconnects
        << " reconnects; response median "
        << milliseconds(link.response_times, link.response_times.quantile(kMedian)) << " ms, p99 "
        << milliseconds(link.response_times, link.response_times.quantile(kNinetyNinth))

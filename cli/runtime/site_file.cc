@@ -17,7 +17,8 @@ namespace {
 
 constexpr const char* kSiteKeys[] = {"units", "history"};
 constexpr const char* kHistoryKeys[] = {"keep", "max_size"};
-constexpr const char* kUnitKeys[] = {"name", "data_id", "transport", "setting"};
+constexpr const char* kUnitKeys[] = {"name",    "data_id",    "transport",
+                                     "setting", "timeout_ms", "retries"};
 constexpr const char* kTransportKeys[] = {"tcp",       "rtu",       "baud", "parity",
                                           "data_bits", "stop_bits", "rs485"};
 constexpr const char* kRs485Keys[] = {"rts", "rts_delay_us"};
@@ -68,20 +69,24 @@ int baud_member(const Json::Value& object, const char* key, const std::string& w
 
 // The host's own keys of the configuration; the rest (the plug-in's
 // "appSetting" and anything else) goes to InitSetting unchecked.
-void check_host_setting(const Json::Value& setting, const std::string& where) {
+void check_host_setting(const Json::Value& setting, sitehost::BusAddress::Kind bus,
+                        const std::string& where) {
   if (!setting.isMember("modbus")) {
     return;
   }
+  const bool tcp = bus == sitehost::BusAddress::tcp;
+  const int lowest = tcp ? kMinTcpUnitId : kMinUnitId;
+  const int highest = tcp ? kMaxTcpUnitId : kMaxUnitId;
   const Json::Value& modbus = setting["modbus"];
   const std::string in = where + " setting modbus";
   if (!modbus.isObject()) {
     throw UsageError(in + ": must be an object");
   }
   reject_unknown_keys(modbus, kModbusKeys, in,
-                      "\"unit_id\" " + std::to_string(kMinUnitId) + ".." +
-                          std::to_string(kMaxUnitId) + ", \"baud\" a serial baud rate");
+                      "\"unit_id\" " + std::to_string(lowest) + ".." + std::to_string(highest) +
+                          ", \"baud\" a serial baud rate");
   if (modbus.isMember("unit_id")) {
-    int_member(modbus, "unit_id", kMinUnitId, kMaxUnitId, in);
+    int_member(modbus, "unit_id", lowest, highest, in);
   }
   if (modbus.isMember("baud")) {
     baud_member(modbus, "baud", in);
@@ -167,8 +172,14 @@ UnitConfig parse_unit(const Json::Value& entry, const std::string& where) {
     if (!entry["setting"].isObject()) {
       throw UsageError(named + ": \"setting\" must be an object");
     }
-    check_host_setting(entry["setting"], named);
+    check_host_setting(entry["setting"], unit.bus->kind, named);
     unit.setting = entry["setting"];
+  }
+  if (entry.isMember("timeout_ms")) {
+    unit.timeout_ms = int_member(entry, "timeout_ms", 1, kMaxTimeoutMs, named);
+  }
+  if (entry.isMember("retries")) {
+    unit.retries = int_member(entry, "retries", 0, kMaxRetries, named);
   }
   return unit;
 }

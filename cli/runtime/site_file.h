@@ -19,7 +19,9 @@ namespace velmocair::cli {
 //      "setting": {"modbus": {"unit_id": 2}}}]}
 // "setting" (optional, default {}) is handed to the device's InitSetting as
 // it stands; of it the host checks only its own "modbus" object (keys
-// "unit_id" 1..247 and "baud", a rate of kBaudRates). Serial keys other than "rtu" are optional
+// "unit_id" 1..247, over TCP 0..255, and "baud", a rate of kBaudRates).
+// A unit's optional "timeout_ms" (1..60000) and "retries" (0..10) stand
+// before --timeout-ms and --retries. Serial keys other than "rtu" are optional
 // (baud: the unit's resolved rate; parity none, 8 data bits, 1 stop bit). Unknown keys, repeated
 // names or data ids are errors. Throws UsageError with a one-line reason.
 // An optional "history": {"keep": "30d", "max_size": "500MB"} bounds the

@@ -16,6 +16,9 @@ struct UnitConfig {
   std::uint32_t data_id = 1;
   std::optional<sitehost::BusAddress> bus;  // none: never polled (decoding a stored record)
   Json::Value setting{Json::objectValue};   // handed to InitSetting
+  // The unit's own time-out and retries, before --timeout-ms and --retries.
+  std::optional<int> timeout_ms;
+  std::optional<int> retries;
 };
 
 }  // namespace velmocair::cli

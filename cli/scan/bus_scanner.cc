@@ -43,7 +43,7 @@ std::size_t unit_count(const ScanPlan& plan) {
 BusScanner::BusScanner(ScanPlan plan, ScanListener& listener)
     : plan_(std::move(plan)),
       listener_(listener),
-      link_(plan_.settings.front(), sitehost::LinkTiming{std::nullopt, false}) {}
+      link_(plan_.settings.front(), sitehost::LinkTiming{std::nullopt, false, 0}) {}
 
 LinkResult BusScanner::open() { return link_.open(); }
 
@@ -114,7 +114,7 @@ LinkResult BusScanner::run(const std::function<bool()>& stopped) {
 
 BusScanner::Heard BusScanner::probe(const sitehost::BusAddress& setting, int unit_id) {
   const ModbusRequest request = request_of(kFirstPollStep);
-  link_.set_timing({timeout_for(setting, request), false});
+  link_.set_timing({timeout_for(setting, request), false, 0});
   const LinkResult result = link_.exchange(unit_id, request, pdu_);
   if (result.other_unit != 0) {
     listener_.late(setting, result.other_unit);
@@ -142,7 +142,7 @@ FoundUnit BusScanner::walk_cycle(const sitehost::BusAddress& setting, int unit_i
   const ReplyTables tables{bits.data(), bits.size(), registers.data(), registers.size()};
   for (const PollStep& step : kPollCycle) {
     const ModbusRequest request = request_of(step);
-    link_.set_timing({timeout_for(setting, request), false});
+    link_.set_timing({timeout_for(setting, request), false, 0});
     if (!link_.exchange(unit_id, request, pdu_).is_ok()) {
       continue;
     }

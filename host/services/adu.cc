@@ -77,11 +77,12 @@ ReplyFrame strip_rtu(const unsigned char* adu, std::size_t length, int unit_id) 
   return frame;
 }
 
-ReplyFrame strip_tcp(const unsigned char* adu, std::size_t length, int unit_id) {
+ReplyFrame strip_tcp(const unsigned char* adu, std::size_t length, int unit_id,
+                     std::uint16_t transaction) {
   if (length < kTcpHeader + kMinPdu) {
     return refused("frame too short");
   }
-  if (word_at(adu) != kRawTransactionId) {
+  if (word_at(adu) != transaction) {
     return refused("reply to transaction " + std::to_string(word_at(adu)));
   }
   if (word_at(adu + 2) != 0) {
@@ -132,12 +133,22 @@ std::size_t rtu_reply_length(const ModbusRequest& request) {
          kRtuCrcLength;
 }
 
-ReplyFrame strip_adu(Framing framing, const unsigned char* adu, std::size_t length, int unit_id) {
+ReplyFrame strip_adu(Framing framing, const unsigned char* adu, std::size_t length, int unit_id,
+                     std::uint16_t transaction) {
   if (adu == nullptr) {
     return refused("no frame");
   }
   return framing == Framing::rtu ? strip_rtu(adu, length, unit_id)
-                                 : strip_tcp(adu, length, unit_id);
+                                 : strip_tcp(adu, length, unit_id, transaction);
+}
+
+std::vector<unsigned char> tcp_request(std::uint16_t transaction, const RawRequest& raw) {
+  std::vector<unsigned char> adu;
+  put_word(adu, transaction);
+  put_word(adu, 0);
+  put_word(adu, static_cast<int>(raw.bytes.size()));
+  adu.insert(adu.end(), raw.bytes.begin(), raw.bytes.end());
+  return adu;
 }
 
 std::uint16_t modbus_crc16(const unsigned char* bytes, std::size_t length) {

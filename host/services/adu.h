@@ -25,9 +25,13 @@ RawRequest raw_request(int unit_id, const ModbusRequest& request);
 std::size_t rtu_reply_length(const ModbusRequest& request);
 inline constexpr std::size_t kRtuCrcLength = 2;
 
-// libmodbus puts this transaction id on every raw Modbus/TCP request, so a
-// reply must carry it too; it cannot tell one request from the next.
-inline constexpr std::uint16_t kRawTransactionId = 0;
+// A Modbus/TCP request ADU: the MBAP header with `transaction`, protocol id
+// 0 and the length, then the unit id and the PDU of `raw`.
+std::vector<unsigned char> tcp_request(std::uint16_t transaction, const RawRequest& raw);
+// The transaction id of a Modbus/TCP ADU of at least two bytes.
+inline std::uint16_t tcp_transaction(const unsigned char* adu) {
+  return static_cast<std::uint16_t>((adu[0] << 8) | adu[1]);
+}
 
 // The PDU inside a reply ADU, or the reason the ADU is refused.
 struct ReplyFrame {
@@ -42,8 +46,9 @@ struct ReplyFrame {
 //   RTU: unit address, PDU, CRC-16 (low byte first);
 //   TCP: transaction id, protocol id 0, length, unit id, PDU.
 // The unit address must be `unit_id`, the CRC or the MBAP length must match,
-// and a TCP reply must carry kRawTransactionId.
-ReplyFrame strip_adu(Framing framing, const unsigned char* adu, std::size_t length, int unit_id);
+// and a TCP reply must carry `transaction`.
+ReplyFrame strip_adu(Framing framing, const unsigned char* adu, std::size_t length, int unit_id,
+                     std::uint16_t transaction = 0);
 
 // Modbus CRC-16 (polynomial 0xA001 reflected, initial value 0xFFFF).
 std::uint16_t modbus_crc16(const unsigned char* bytes, std::size_t length);

@@ -32,6 +32,7 @@ void BusWorker::stop() {
     const std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
+  link_->interrupt();
   wake_.notify_all();
   if (thread_.joinable()) {
     thread_.join();

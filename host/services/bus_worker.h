@@ -65,7 +65,7 @@ class BusWorker {
   BusWorker& operator=(const BusWorker&) = delete;
 
   void start();
-  // Ends the thread after the exchange in progress.
+  // Ends the exchange in progress at once, then the thread.
   void stop();
   // True once every round has been polled (or the bus was stopped).
   bool rounds_done() const;

@@ -1,27 +1,34 @@
 #include "host/services/frame_reader.h"
 
-#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <iterator>
+
+#include "host/modbus_exception.h"
+#include "host/services/adu.h"
 
 namespace sitehost {
 namespace {
 
 constexpr std::size_t kRtuHead = 2;             // unit address, function code
 constexpr std::size_t kRtuExceptionLength = 5;  // address, function | 0x80, code, CRC
-constexpr unsigned char kExceptionFlag = 0x80;
+constexpr std::size_t kMinRtuFrame = kRtuExceptionLength;
+constexpr unsigned char kExceptionFlag = modbus_exception::kFlag;
 constexpr std::size_t kMbapHeaderLength = 7;  // the MBAP header and the unit id
 constexpr std::size_t kMbapLengthAt = 4;
 constexpr std::size_t kMbapUncounted = 6;    // bytes in front of what the MBAP length counts
 constexpr std::size_t kMinMbapLength = 2;    // unit id and function code
 constexpr std::size_t kMaxMbapLength = 254;  // unit id and the longest PDU
-constexpr std::size_t kDiscardChunk = 256;
+constexpr std::size_t kChunk = 256;
+// Bytes an RTU framer keeps while it looks for a frame: two of the longest.
+constexpr std::size_t kMaxRtuFrame = 256;
+constexpr std::size_t kKeptBytes = 2 * kMaxRtuFrame;
+constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
 
 // How long an RTU reply to a function is: a fixed part plus, where
 // byte_count_at is not 0, the byte count found at that offset.
@@ -46,11 +53,11 @@ constexpr ReplyShape kReplyShapes[] = {
 // clang-format on
 static_assert(std::size(kReplyShapes) == 8);
 
-// Bytes the frame needs as far as its first bytes tell (at least kRtuHead of
-// them); 0 for a function of no known shape. An exception reply has one shape
-// whatever its function.
-std::size_t rtu_length(const std::vector<unsigned char>& head) {
-  const unsigned char function = head[1];
+// Bytes of the frame that starts at `at`, as far as the bytes there tell:
+// 0 for a function of no known shape, kUnknown while its byte count is
+// still to come. An exception reply has one shape whatever its function.
+std::size_t rtu_length_at(const std::vector<unsigned char>& bytes, std::size_t at) {
+  const unsigned char function = bytes[at + 1];
   if ((function & kExceptionFlag) != 0) {
     return kRtuExceptionLength;
   }
@@ -61,53 +68,155 @@ std::size_t rtu_length(const std::vector<unsigned char>& head) {
     if (shape.byte_count_at == 0) {
       return shape.fixed_length;
     }
-    return head.size() > shape.byte_count_at ? shape.fixed_length + head[shape.byte_count_at]
-                                             : shape.byte_count_at + 1;
+    return at + shape.byte_count_at < bytes.size()
+               ? shape.fixed_length + bytes[at + shape.byte_count_at]
+               : kUnknown;
   }
   return 0;
 }
 
-enum class Wait : unsigned char { ready, timed_out, failed };
+bool crc_holds(const unsigned char* frame, std::size_t length) {
+  const std::size_t body = length - kRtuCrcLength;
+  return modbus_crc16(frame, body) ==
+         static_cast<std::uint16_t>(frame[body] | (frame[body + 1] << 8));
+}
 
-Wait wait_readable(int fd, LineClock::time_point deadline) {
-  while (true) {
-    const auto left = std::max(LineClock::duration::zero(), deadline - LineClock::now());
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-    const timespec span{
-        static_cast<time_t>(seconds.count()),
-        static_cast<long>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count())};
-    pollfd waiting{fd, POLLIN, 0};
-    const int ready = ::ppoll(&waiting, 1, &span, nullptr);
-    if (ready < 0 && errno == EINTR) {
+}  // namespace
+
+FoundFrame find_rtu_frame(const std::vector<unsigned char>& bytes, std::size_t from, bool at_end) {
+  for (std::size_t at = from; at + kMinRtuFrame <= bytes.size(); ++at) {
+    const std::size_t length = rtu_length_at(bytes, at);
+    if (length < kMinRtuFrame || length > bytes.size() - at ||
+        (at_end && at + length != bytes.size())) {
       continue;
     }
-    if (ready < 0) {
-      return Wait::failed;
+    if (crc_holds(bytes.data() + at, length)) {
+      return {at, length};
     }
-    return ready == 0 ? Wait::timed_out : Wait::ready;
+  }
+  return {};
+}
+
+FrameRead RtuFramer::next(LineClock::time_point deadline) {
+  std::array<unsigned char, kChunk> chunk{};
+  while (true) {
+    if (const FoundFrame found = find_rtu_frame(bytes_, 0, true); found.found()) {
+      return take(found);
+    }
+    const bool in_run = !run_ended_;
+    const Wait wait =
+        wait_readable(fd_, stop_fd_,
+                      in_run ? std::min(deadline + run_grace_, last_byte_ + frame_end_) : deadline);
+    if (wait == Wait::ready) {
+      const ssize_t got = ::read(fd_, chunk.data(), chunk.size());
+      if (got > 0) {
+        bytes_.insert(bytes_.end(), chunk.begin(), chunk.begin() + got);
+        last_byte_ = LineClock::now();
+        run_ += static_cast<std::size_t>(got);
+        longest_run_ = std::max(longest_run_, run_);
+        run_ended_ = false;
+        if (bytes_.size() > kKeptBytes) {
+          const std::size_t excess = bytes_.size() - kMaxRtuFrame;
+          dropped_ += excess;
+          bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(excess));
+        }
+      } else if ((got == 0 && hung_up(fd_)) || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+        return give_up(FrameRead::gone, got == 0 ? "the device hung up" : std::strerror(errno));
+      }
+      // A read of 0 bytes without a hang-up: no byte now.
+      continue;
+    }
+    switch (wait) {
+      case Wait::stopped:
+        return give_up(FrameRead::stopped, "");
+      case Wait::hung_up:
+        return give_up(FrameRead::gone, "the device hung up");
+      case Wait::failed:
+        return give_up(FrameRead::failed, std::strerror(errno));
+      default:
+        break;
+    }
+    if (in_run) {
+      run_ended_ = true;
+      if (const FoundFrame found = find_rtu_frame(bytes_, 0, false); found.found()) {
+        return take(found);
+      }
+      const std::size_t run_start = bytes_.size() - run_;
+      run_ = 0;
+      // A run cut short may go on after a pause an adapter made; one as long
+      // as its shape is a broken frame.
+      if (unit_ >= 0 && bytes_.size() - run_start >= kMinRtuFrame && bytes_[run_start] == unit_) {
+        const std::size_t length = rtu_length_at(bytes_, run_start);
+        if (length >= kMinRtuFrame && length != kUnknown && bytes_.size() - run_start >= length) {
+          return give_up(FrameRead::broken, "bad CRC");
+        }
+      }
+    }
+    if (LineClock::now() >= deadline) {
+      return longest_run_ >= kMinRtuFrame
+                 ? give_up(FrameRead::broken, std::to_string(bytes_.size()) +
+                                                  (bytes_.size() == 1 ? " byte" : " bytes") +
+                                                  " that make no frame")
+                 : give_up(FrameRead::silence, "");
+    }
   }
 }
 
-enum class Fill : unsigned char { done, timed_out, closed, failed };
+FrameRead RtuFramer::take(FoundFrame found) {
+  FrameRead read;
+  read.outcome = FrameRead::frame;
+  const auto begin = bytes_.begin() + static_cast<std::ptrdiff_t>(found.at);
+  const auto end = begin + static_cast<std::ptrdiff_t>(found.length);
+  read.bytes.assign(begin, end);
+  read.last_byte = last_byte_;
+  dropped_ += found.at;
+  bytes_.erase(bytes_.begin(), end);
+  longest_run_ = std::min(longest_run_, bytes_.size());
+  run_ = std::min(run_, bytes_.size());
+  return read;
+}
+
+FrameRead RtuFramer::give_up(FrameRead::Outcome outcome, std::string why) {
+  FrameRead read;
+  read.outcome = outcome;
+  read.why = std::move(why);
+  read.bytes.swap(bytes_);
+  read.last_byte = last_byte_;
+  dropped_ += read.bytes.size();
+  longest_run_ = 0;
+  run_ = 0;
+  run_ended_ = true;
+  return read;
+}
+
+namespace {
+
+enum class Fill : unsigned char { done, timed_out, closed, failed, stopped };
 
 // Reads into `read.bytes` until it holds `wanted` bytes.
-Fill fill(int fd, FrameRead& read, std::size_t wanted, LineClock::time_point first_byte,
-          LineClock::duration byte_gap) {
+Fill fill(int fd, int stop_fd, FrameRead& read, std::size_t wanted,
+          LineClock::time_point first_byte, LineClock::duration byte_gap) {
   while (read.bytes.size() < wanted) {
     const LineClock::time_point deadline =
         read.bytes.empty() ? first_byte : read.last_byte + byte_gap;
-    const Wait wait = wait_readable(fd, deadline);
-    if (wait == Wait::timed_out) {
-      return Fill::timed_out;
+    const Wait wait = wait_readable(fd, stop_fd, deadline);
+    switch (wait) {
+      case Wait::timed_out:
+        return Fill::timed_out;
+      case Wait::stopped:
+        return Fill::stopped;
+      case Wait::hung_up:
+        return Fill::closed;
+      case Wait::failed:
+        read.why = std::strerror(errno);
+        return Fill::failed;
+      case Wait::ready:
+        break;
     }
     const std::size_t have = read.bytes.size();
-    ssize_t got = -1;
-    if (wait == Wait::ready) {
-      read.bytes.resize(wanted);
-      got = ::read(fd, read.bytes.data() + have, wanted - have);
-      read.bytes.resize(have + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-    }
+    read.bytes.resize(wanted);
+    const ssize_t got = ::read(fd, read.bytes.data() + have, wanted - have);
+    read.bytes.resize(have + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     if (got > 0) {
       read.last_byte = LineClock::now();
     } else if (got == 0 || errno == ECONNRESET) {
@@ -137,72 +246,67 @@ FrameRead finish(FrameRead read, Fill step) {
     case Fill::failed:
       read.outcome = FrameRead::failed;
       break;
+    case Fill::stopped:
+      read.outcome = FrameRead::stopped;
+      break;
   }
-  return read;
-}
-
-FrameRead refuse(FrameRead read, std::string why) {
-  read.outcome = FrameRead::broken;
-  read.why = std::move(why);
   return read;
 }
 
 }  // namespace
 
-FrameRead read_rtu_frame(int fd, LineClock::time_point first_byte, LineClock::duration byte_gap) {
+FrameRead read_tcp_frame(int fd, int stop_fd, LineClock::time_point first_byte,
+                         LineClock::duration byte_gap) {
   FrameRead read;
-  std::size_t wanted = kRtuHead;
-  while (true) {
-    const Fill step = fill(fd, read, wanted, first_byte, byte_gap);
-    if (step != Fill::done) {
-      return finish(std::move(read), step);
-    }
-    const std::size_t length = rtu_length(read.bytes);
-    if (length == 0) {
-      char code[sizeof "0x00"];
-      std::snprintf(code, sizeof code, "0x%02X", read.bytes[1]);
-      return refuse(std::move(read), std::string("a reply with unknown function code ") + code);
-    }
-    if (length == read.bytes.size()) {
-      return finish(std::move(read), step);
-    }
-    wanted = length;
-  }
-}
-
-FrameRead read_tcp_frame(int fd, LineClock::time_point first_byte, LineClock::duration byte_gap) {
-  FrameRead read;
-  Fill step = fill(fd, read, kMbapHeaderLength, first_byte, byte_gap);
+  Fill step = fill(fd, stop_fd, read, kMbapHeaderLength, first_byte, byte_gap);
   if (step == Fill::done) {
     const std::size_t length =
         static_cast<std::size_t>((read.bytes[kMbapLengthAt] << 8) | read.bytes[kMbapLengthAt + 1]);
-    if (length < kMinMbapLength || length > kMaxMbapLength) {
-      return refuse(std::move(read), "MBAP length " + std::to_string(length) + " out of range");
+    if (length < kMinMbapLength || length > kMaxMbapLength || read.bytes[2] != 0 ||
+        read.bytes[3] != 0) {
+      read.outcome = FrameRead::broken;
+      read.why = read.bytes[2] != 0 || read.bytes[3] != 0
+                     ? "not a Modbus protocol id"
+                     : "MBAP length " + std::to_string(length) + " out of range";
+      return read;
     }
-    step = fill(fd, read, kMbapUncounted + length, first_byte, byte_gap);
+    step = fill(fd, stop_fd, read, kMbapUncounted + length, first_byte, byte_gap);
   }
   return finish(std::move(read), step);
 }
 
-Quiet wait_for_silence(int fd, LineClock::time_point since, LineClock::duration silence,
-                       LineClock::time_point give_up) {
+Quiet wait_for_silence(int fd, int stop_fd, LineClock::time_point since,
+                       LineClock::duration silence, LineClock::time_point give_up) {
   Quiet quiet;
   quiet.last_byte = since;
-  std::array<unsigned char, kDiscardChunk> discard{};
+  std::array<unsigned char, kChunk> chunk{};
   while (true) {
     const LineClock::time_point quiet_at = quiet.last_byte + silence;
-    const Wait wait = wait_readable(fd, std::min(quiet_at, give_up));
+    const Wait wait = wait_readable(fd, stop_fd, std::min(quiet_at, give_up));
     if (wait != Wait::ready) {
+      quiet.stopped = wait == Wait::stopped;
       quiet.silent = wait == Wait::timed_out && LineClock::now() >= quiet_at;
       return quiet;
     }
-    const ssize_t got = ::read(fd, discard.data(), discard.size());
+    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
     if (got > 0) {
-      quiet.discarded += static_cast<std::size_t>(got);
+      quiet.bytes.insert(quiet.bytes.end(), chunk.begin(), chunk.begin() + got);
       quiet.last_byte = LineClock::now();
-    } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+    } else if ((got == 0 && hung_up(fd)) || (got < 0 && errno != EINTR && errno != EAGAIN)) {
       return quiet;
     }
+  }
+}
+
+std::size_t discard_pending(int fd) {
+  std::array<unsigned char, kChunk> chunk{};
+  std::size_t discarded = 0;
+  while (true) {
+    const ssize_t got = ::recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
+    if (got <= 0) {
+      return discarded;
+    }
+    discarded += static_cast<std::size_t>(got);
   }
 }
 

@@ -16,6 +16,7 @@ struct LinkResult {
     in_use,        // the serial device is held by another process
     not_serial,    // the device is no serial port
     mode_refused,  // the serial port cannot be put in RS-485 mode
+    stopped,       // the host stopped during the exchange
   };
 
   Status status = ok;

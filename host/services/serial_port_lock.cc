@@ -89,6 +89,14 @@ SerialPortLock::Outcome SerialPortLock::take(const std::string& device, std::str
   return Outcome::in_use;
 }
 
+bool SerialPortLock::holds(const std::string& device) const {
+  struct stat held {};
+  struct stat named {};
+  return fd_ >= 0 && ::fstat(fd_, &held) == 0 && ::stat(device.c_str(), &named) == 0 &&
+         held.st_rdev == named.st_rdev && held.st_ino == named.st_ino &&
+         held.st_dev == named.st_dev;
+}
+
 void SerialPortLock::release() {
   if (fd_ >= 0) {
     ::close(fd_);

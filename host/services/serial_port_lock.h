@@ -22,6 +22,9 @@ class SerialPortLock {
   Outcome take(const std::string& device, std::string& why);
   void release();
   bool held() const { return fd_ >= 0; }
+  // Whether the device held is the one `device` names now (not one that
+  // went, and came back under that name).
+  bool holds(const std::string& device) const;
 
  private:
   int fd_ = -1;

@@ -124,12 +124,30 @@ TEST_F(HostLine, SetsAsideALateReplyAndAnotherUnitsFrame) {
                                                             {"unit1", 1},
                                                             {"unit2", 2}
   });
+  // One try per exchange: a retry would take the late reply of its own
+  // request (the same data), and this is about one unit's late reply
+  // meeting another unit's exchange.
   const HostRun run = run_host(folder_, {"--site", site_path, "--cycles", "3", "--interval", "0",
-                                         "--timeout-ms", "300", "--status"});
+                                         "--timeout-ms", "300", "--retries", "0", "--status"});
   EXPECT_EQ(run.err_containing("unit unit1: no reply within 300 ms").size(), 3u)
       << run.transcript();
   EXPECT_TRUE(run.err_containing("unit unit2").empty()) << run.transcript();
   EXPECT_EQ(run.status_documents().size(), 3u) << "unit 2's cycles";
+}
+
+// A port whose driver has no RS-485 mode (a pseudo-terminal) gets RTS
+// switched from user space, said in one line at start.
+TEST_F(HostLine, SwitchesRtsFromUserSpaceWhereTheDriverHasNoRs485Mode) {
+  SimulatedBus bus(Transport::rtu, sim::ServerOptions{});
+  const std::string port = bus.server().pty_path();
+  const HostRun run = run_host(folder_, {"--rtu", port, "--rs485", "--cycles", "1", "--status"});
+  EXPECT_EQ(run.status, 0) << run.transcript();
+  EXPECT_EQ(run.err, std::vector<std::string>{"velmocair-host: rtu " + port +
+                                              ": RS-485: its driver has no RS-485 mode "
+                                              "(Inappropriate ioctl for device): RTS switched "
+                                              "from user space around each request"})
+      << run.transcript();
+  EXPECT_EQ(run.status_documents().size(), 1u);
 }
 
 // A gateway that closes connections idle for 300 ms, polled every 600 ms.
@@ -154,7 +172,8 @@ TEST_F(HostLine, SendsAgainOnlyARequestWhoseReplyHadNotBegun) {
     const char* says;
   };
   const Row rows[] = {
-      {sim::FaultKind::drop_connection, 2, "no reply: connection closed by the peer"                 },
+  // The write reached the unit: it is never sent again.
+      {sim::FaultKind::drop_connection, 1, "no reply: connection closed by the peer"                 },
       {sim::FaultKind::cut_reply,       1, "no reply: connection closed by the peer during the reply"},
   };
   for (const Row& row : rows) {

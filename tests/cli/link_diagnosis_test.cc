@@ -40,7 +40,7 @@ TEST(LinkDiagnosis, PutsACycleDownToTheFirstCauseItsEvidenceMeets) {
   const Row rows[] = {
       {"lost connections", tcp, {0, 0, 0, 2, {}},            Cause::endpoint,        "the TCP endpoint 10.0.0.5:502 refuses or drops the connection"},
       {"refused opens",    tcp, {0, 0, 1, 0, {}},            Cause::endpoint,        "the TCP endpoint 10.0.0.5:502 refuses"},
-      {"failed opens",     rtu, {0, 0, 1, 0, {}},            Cause::serial_device,   "the serial device /dev/ttyUSB0 cannot be opened"},
+      {"failed opens",     rtu, {0, 0, 1, 0, {}},            Cause::serial_device,   "the serial device /dev/ttyUSB0 is gone or cannot be opened"},
       {"gateway codes",    tcp, {0, 0, 0, 0, {{0x0A, 1}, {0x0B, 2}}}, Cause::gateway, "a gateway answers, but not unit 3 behind it (exception 0A, 0B)"},
       {"map codes",        rtu, {0, 0, 0, 0, {{0x02, 4}}},   Cause::refused_map,     "the unit refuses this map's addresses (exception 02): another device, or other firmware, answers at unit address 3"},
       {"other codes",      tcp, {0, 0, 0, 0, {{0x04, 1}, {0x02, 1}}}, Cause::refused_map, "(exception 02)"},
@@ -52,7 +52,7 @@ TEST(LinkDiagnosis, PutsACycleDownToTheFirstCauseItsEvidenceMeets) {
       {"codes over time-outs", tcp, with_timeouts({0, 0, 0, 0, {{0x0B, 1}}}), Cause::gateway, "(exception 0B)"},
       {"frames over time-outs", rtu, with_timeouts({0, 1, 0, 0, {}}),         Cause::line_settings, "broken frames"},
       {"lost TCP over codes", tcp, {0, 0, 0, 1, {{0x02, 1}}}, Cause::endpoint,       "the TCP endpoint"},
-      {"lost serial connections", rtu, with_timeouts({0, 0, 0, 1, {}}), Cause::no_reply, "no reply: "},
+      {"lost serial connections", rtu, with_timeouts({0, 0, 0, 1, {}}), Cause::serial_device, "is gone or cannot be opened"},
   };
   // clang-format on
   for (const Row& row : rows) {

@@ -24,7 +24,8 @@ using Bytes = std::vector<unsigned char>;
 namespace sim = velmocair::sim;
 
 constexpr std::chrono::milliseconds kTimeout{200};
-constexpr sitehost::LinkTiming kTiming{kTimeout};
+// One try per exchange: these tests see each fault's first answer.
+constexpr sitehost::LinkTiming kTiming{kTimeout, true, 0};
 // Longer than the response time-out and the drain after it: the late reply
 // comes while the master waits for the reply to its next request.
 constexpr int kLateByMs = 400;
@@ -140,10 +141,13 @@ TEST_P(ModbusLinkTest, NeverTakesALateReplyForTheNextRequest) {
   late.delay_ms = kLateByMs;
   serve({late});
   EXPECT_EQ(exchange(kRegisters8001).status, LinkResult::no_reply);
-  // The late register reply must not answer this coil read...
-  ASSERT_TRUE(exchange(kCoils8001).is_ok());
-  EXPECT_EQ(pdu_[0], 0x01);
-  EXPECT_EQ(pdu_[1], 4);
+  // The late register reply must not answer this coil read (which on TCP
+  // waits behind it on the same connection, and may time out)...
+  if (exchange(kCoils8001).is_ok() || GetParam() == Transport::rtu) {
+    ASSERT_EQ(pdu_.size(), 6u);
+    EXPECT_EQ(pdu_[0], 0x01);
+    EXPECT_EQ(pdu_[1], 4);
+  }
   // ...nor the next register read, of other registers.
   ASSERT_TRUE(exchange(kRegisters3501).is_ok());
   EXPECT_EQ(pdu_, registers_pdu(server_->registers(1, 3501, 2)));
@@ -152,14 +156,12 @@ TEST_P(ModbusLinkTest, NeverTakesALateReplyForTheNextRequest) {
 TEST_P(ModbusLinkTest, RecoversFromABrokenFrame) {
   serve({first_cycle(sim::FaultKind::broken_frame, sim::RequestKind::read_registers)});
   const LinkResult broken = exchange(kRegisters3501);
+  EXPECT_EQ(broken.status, LinkResult::broken_frame);
   if (GetParam() == Transport::rtu) {
-    EXPECT_EQ(broken.status, LinkResult::broken_frame);
     EXPECT_EQ(broken.text, "bad CRC");
   } else {
-    // A TCP frame carries no checksum: the wrong function code reaches the
-    // decoder, which refuses it.
-    ASSERT_TRUE(broken.is_ok());
-    EXPECT_NE(pdu_[0], 0x03);
+    // A TCP frame carries no checksum: the wrong function code tells.
+    EXPECT_NE(broken.text.find("a reply under function"), std::string::npos) << broken.text;
   }
   ASSERT_TRUE(exchange(kCoils8001).is_ok());
   EXPECT_EQ(pdu_[0], 0x01);
