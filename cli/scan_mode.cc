@@ -7,6 +7,7 @@
 #include "cli/modes.h"
 #include "cli/scan_report.h"
 #include "cli/unit_source.h"
+#include "cli/value_parsing.h"
 
 namespace velmocair::cli {
 namespace {
@@ -39,8 +40,12 @@ ScanPlan scan_plan(const HostOptions& options) {
       }
     }
   }
-  plan.first_unit_id = options.scan.first_unit_id;
-  plan.last_unit_id = options.scan.last_unit_id;
+  plan.unit_ids = options.scan.unit_ids;
+  if (plan.unit_ids.empty()) {
+    for (int unit_id = kMinUnitId; unit_id <= kMaxUnitId; ++unit_id) {
+      plan.unit_ids.push_back(unit_id);
+    }
+  }
   if (options.timeout_ms) {
     plan.timeout = std::chrono::milliseconds(*options.timeout_ms);
   }
@@ -63,13 +68,12 @@ int run_scan(const HostOptions& options) {
     throw RunError(opened.text);
   }
   const sitehost::BusAddress& first = plan.settings.front();
-  const int addresses = plan.last_unit_id - plan.first_unit_id + 1;
   report.say("scanning " + first.name() + ": " +
              (first.kind == sitehost::BusAddress::rtu
                   ? std::to_string(plan.settings.size()) + " line settings x "
                   : std::string()) +
-             std::to_string(addresses) + " unit addresses (" + std::to_string(plan.first_unit_id) +
-             "-" + std::to_string(plan.last_unit_id) + "), a silent one costing " +
+             std::to_string(plan.unit_ids.size()) + " unit addresses (" +
+             options.scan.unit_ids_text + "), a silent one costing " +
              std::to_string(scanner.probe_timeout(first).count()) + " ms" +
              (first.kind == sitehost::BusAddress::rtu ? " at " + where_text(first) : ""));
   const auto started = std::chrono::steady_clock::now();

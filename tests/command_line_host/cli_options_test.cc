@@ -76,11 +76,13 @@ TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
       {{"scan", "--rtu", "/dev/ttyS0", "--baud", "9600,9600"},  "--baud: '9600' given twice"},
       {{"scan", "--rtu", "/dev/ttyS0", "--parity", "none,mark"}, "--parity: expected none, even or odd, got 'mark'"},
       {{"scan", "--tcp", "a:1", "--baud", "9600"},    "need --rtu"},
-      {{"scan", "--tcp", "a:1", "--unit-ids", "300-1"}, "--unit-ids: expected unit addresses A-B within 1..247, got '300-1'"},
+      {{"scan", "--tcp", "a:1", "--unit-ids", "300-1"}, "--unit-ids: expected unit addresses such as 1,5,9-12 within 1..247, got '300-1'"},
       {{"scan", "--tcp", "a:1", "--unit-ids", "9-3"}, "--unit-ids: the range 9-3 runs backwards"},
       {{"scan", "--tcp", "a:1", "--unit-ids", "0-5"}, "--unit-ids: 0 is the broadcast address, never probed"},
       {{"scan", "--tcp", "a:1", "--cycles", "2"},     "unknown option --cycles"},
       {{"scan", "--rtu", "/dev/null"},                "cannot open rtu /dev/null: not a serial port"},
+      {{"scan", "--rtu", "/tmp"},                     "cannot open rtu /tmp: not a serial port"},
+      {{"scan", "--tcp", "a:1", "--unit-ids", "1,5-7,6"}, "--unit-ids: unit address 6 is given twice"},
   };
   // clang-format on
   ScratchFolder folder;
@@ -200,7 +202,7 @@ TEST(HostCommandLine, ShowsHelpForEveryMode) {
       {{"history", "alarms", "-h"},     {"--from TIME", "--to TIME", "alarm events"},                                                         {"--format", "--output"}},
       {{"history", "plot", "--help"},   {"--values KEY,...", "FILE.svg or FILE.png", "gnuplot"},                                              {"--bom"}},
       {{"--help"},            {"--history-keep DURATION", "--history-max-size SIZE", "--stats", "--rs485", "scan --rtu DEVICE"},            {}},
-      {{"scan", "--help"},    {"scan --rtu DEVICE | --tcp HOST:PORT", "--baud LIST", "--parity LIST", "--unit-ids A-B", "--first", "--json", "broadcast", "exit status: 0 a unit answered"}, {"--cycles", "--baud N", "--stats"}},
+      {{"scan", "--help"},    {"scan --rtu DEVICE | --tcp HOST:PORT", "--baud LIST", "--parity LIST", "--unit-ids LIST", "--first", "--json", "broadcast", "exit status: 0 a unit answered"}, {"--cycles", "--baud N", "--stats"}},
   };
   // clang-format on
   ScratchFolder folder;

@@ -7,9 +7,11 @@
 #include <json/reader.h>
 #include <json/writer.h>
 
+#include <algorithm>
 #include <csignal>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "device/poll_cycle_table.h"
@@ -22,6 +24,8 @@ namespace {
 constexpr std::chrono::seconds kRunLimit{120};
 constexpr int kReads = static_cast<int>(std::size(kPollCycle));
 constexpr int kOtherDeviceAnswers = sim::reads_another_device_answers();
+const std::string kPlausible =
+    ", values plausible (coils 0/1, state words 0/1, set-points in range, alarm limits in order)";
 
 Json::Value parsed(const std::string& text) {
   Json::Value value;
@@ -72,15 +76,16 @@ TEST_F(HostScan, FindsUnitsAndTheirLineSettingsAndTellsGarbleFromSilence) {
                                bus.host_options()));
   ASSERT_EQ(run.status, 0) << run.transcript();
   const std::string reads = " of " + std::to_string(kReads) + " reads answered";
-  EXPECT_EQ(found_units(run),
-            (std::vector<std::string>{
-                "found unit 3 at 19200 8N1: a unit of this type, " + std::to_string(kReads) + reads,
-                "found unit 5 at 19200 8N1: another Modbus device, " +
-                    std::to_string(kOtherDeviceAnswers) + reads + ", " +
-                    std::to_string(kReads - kOtherDeviceAnswers) +
-                    " refused (exception 02: illegal data address)",
-                "found unit 7 at 19200 8N1: a unit of this type, " + std::to_string(kReads) + reads,
-            }))
+  EXPECT_EQ(found_units(run), (std::vector<std::string>{
+                                  "found unit 3 at 19200 8N1: a unit of this type, " +
+                                      std::to_string(kReads) + reads + kPlausible,
+                                  "found unit 5 at 19200 8N1: another Modbus device, " +
+                                      std::to_string(kOtherDeviceAnswers) + reads + ", " +
+                                      std::to_string(kReads - kOtherDeviceAnswers) +
+                                      " refused (exception 02: illegal data address)",
+                                  "found unit 7 at 19200 8N1: a unit of this type, " +
+                                      std::to_string(kReads) + reads + kPlausible,
+                              }))
       << run.transcript();
   EXPECT_EQ(run.out_starting("bytes at "),
             std::vector<std::string>{"bytes at 19200 8E1 but no valid frame (unit addresses 3, 5, "
@@ -98,6 +103,35 @@ TEST_F(HostScan, FindsUnitsAndTheirLineSettingsAndTellsGarbleFromSilence) {
   EXPECT_EQ(poll.status_documents().size(), 1u);
 }
 
+// The command line printed for the line's last address, a unit that answers
+// in 700 ms (after the probe's and the poll's time-outs), polls it.
+TEST_F(HostScan, PrintsACommandThatPollsASlowUnit) {
+  sim::ServerOptions options;
+  options.unit_ids = {4};
+  options.line = sim::LineFormat{19200, 'N', 8, 1};
+  sim::FaultRule slow;
+  slow.kind = sim::FaultKind::delay;
+  slow.delay_ms = 700;
+  options.faults.rules = {slow};
+  SimulatedBus bus(Transport::rtu, options);
+  const HostRun run =
+      run_host(folder_, joined({"scan", "--baud", "19200", "--parity", "NONE", "--unit-ids", "2,4"},
+                               bus.host_options()));
+  ASSERT_EQ(run.status, 0) << run.transcript();
+  const auto heading =
+      std::find(run.out.begin(), run.out.end(), "and the command line that polls it:");
+  ASSERT_NE(heading, run.out.end()) << run.transcript();
+  std::istringstream words(heading[1]);
+  std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
+  ASSERT_EQ(command.front(), "velmocair-host") << heading[1];
+  EXPECT_NE(heading[1].find(" --timeout-ms "), std::string::npos) << heading[1];
+  command.erase(command.begin());
+  command.insert(command.end(), {"--cycles", "1", "--status"});
+  const HostRun poll = run_host(folder_, command);
+  EXPECT_EQ(poll.status, 0) << heading[1] << "\n" << poll.transcript();
+  EXPECT_EQ(poll.status_documents().size(), 1u);
+}
+
 TEST_F(HostScan, FindsTheUnitIdsAnEndpointServes) {
   sim::ServerOptions options;
   options.unit_ids = {2, 4};
@@ -109,6 +143,9 @@ TEST_F(HostScan, FindsTheUnitIdsAnEndpointServes) {
   ASSERT_EQ(run.status, 0) << run.transcript();
   std::map<int, Json::Value> found;
   for (const std::string& line : run.out) {
+    // Times as the text shows them: at most two decimals.
+    EXPECT_TRUE(std::regex_search(line, std::regex("\"response_ms\":[0-9]+(\\.[0-9]{1,2})?[,}]")))
+        << line;
     const Json::Value unit = parsed(line);
     found[unit["unit_id"].asInt()] = unit;
   }
