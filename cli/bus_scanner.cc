@@ -27,11 +27,11 @@ constexpr unsigned kGatewayTargetSilent = 0x0B;
 constexpr unsigned kServerDeviceBusy = 0x06;
 constexpr std::size_t kByteCountAt = 1;
 constexpr int kBitsPerByte = 8;
-// A unit that needs more than the poll's time-out gets its slowest answer,
-// a quarter more (at least the turnaround allowance), in whole tenths of a
-// second.
+// A unit that needs more than the poll's time-out gets its slowest answer
+// and half as much again (at least the turnaround allowance), in whole
+// tenths of a second: a slow unit's answers spread widely.
 constexpr milliseconds kTimeoutStep{100};
-constexpr int kTimeoutMarginQuarter = 4;
+constexpr int kTimeoutMarginShare = 2;
 // Site entries of a unit address found more than once get data ids this far
 // apart, beyond every unit address.
 constexpr std::uint32_t kDataIdStride = 1000;
@@ -52,7 +52,7 @@ bool is_exception(const std::vector<unsigned char>& pdu) {
 // The time-out polling would need for answers as slow as `slowest`.
 milliseconds timeout_for_answers(microseconds slowest) {
   const microseconds margin =
-      std::max<microseconds>(slowest / kTimeoutMarginQuarter, sitehost::kTurnaroundAllowance);
+      std::max<microseconds>(slowest / kTimeoutMarginShare, sitehost::kTurnaroundAllowance);
   const auto steps = (slowest + margin + kTimeoutStep - microseconds(1)) / kTimeoutStep;
   return steps * kTimeoutStep;
 }

@@ -179,8 +179,8 @@ const ModeHelp kHelpInMode[] = {
     {"--tcp",       kScan,            "probe the unit ids behind a Modbus/TCP endpoint (a gateway)"},
     {"--rtu",       kScan,            "probe a serial line"},
     {"--stop-bits", kScan,            "serial stop bits, 1..2, the same for every line setting (default 1)"},
-    {"--timeout-ms", kScan,           "time-out of each read (default: follows the line: the request and reply on the wire, two frame silences and 100 ms turnaround; TCP 500)"},
-    {"--json",      kScan,            "one JSON object per unit found, a line each, instead of the text"},
+    {"--timeout-ms", kScan,           "time-out of the probe of each address (default: follows the line: the request and reply on the wire, two frame silences and 100 ms turnaround; TCP 500); the walk of a unit waits at least polling's"},
+    {"--json",      kScan,            "one JSON object per unit found and per garble or late finding, a line each, instead of the text"},
 };
 
 // The words after "history" and the modes they name.
@@ -450,8 +450,11 @@ std::string help_text(Mode mode) {
       text << "usage: velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
               "Finds the units on a bus and their line settings: at each line setting it\n"
               "reads the first block of the poll cycle from each unit address, and walks\n"
-              "the whole poll cycle of an address that answers, to tell a unit of this\n"
-              "type from another Modbus device. It only reads, never at the broadcast\n"
+              "the whole poll cycle of an address that answers as polling would (its\n"
+              "time-out, reads asked again), checking the values, to tell a unit of this\n"
+              "type from another Modbus device. A unit answering late is asked again with\n"
+              "a long wait and given the time-out it needs; one device seen at every line\n"
+              "setting or every unit id is reported once. It only reads, never at the broadcast\n"
               "address. It tells silence from bytes that make no valid frame (a device\n"
               "on other line settings), and prints each unit found, then the site-file\n"
               "entry and the command line that poll it. On a terminal a progress bar\n"

@@ -196,11 +196,11 @@ Json::Value unit_json(const FoundUnit& unit) {
 // What makes one device found once stand for many places.
 std::string alike_text(const FoundUnit& unit) {
   if (unit.every_setting) {
-    return "; it answered alike at every line setting: the link passes every line setting: a "
+    return "; the same answers at every line setting: the link passes every line setting: a "
            "converter or virtual port; any setting works";
   }
   if (unit.every_unit_id) {
-    return "; it answers every unit id alike: one device, which ignores the unit id";
+    return "; the same answers at every unit id: one device, which answers every unit id";
   }
   return "";
 }
