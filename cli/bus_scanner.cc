@@ -203,12 +203,27 @@ LinkResult BusScanner::run(const std::function<bool()>& stopped) {
       }
     }
     if (serial && complete && last_heard == Heard::silence) {
-      // Nothing was probed after the last address to hear it answer late.
-      const int last = plan_.unit_ids.back();
-      microseconds took{0};
-      if (probe(setting, last, took, kLateWindow) == Heard::unit) {
-        note_late(last, std::chrono::ceil<milliseconds>(took));
+      listen_after(setting, plan_.unit_ids.back());
+    }
+    // A walk that met garbled bytes may have drowned a late answer of an
+    // address probed shortly before it: those are probed once more.
+    std::vector<int> again;
+    std::copy_if(silent.begin(), silent.end(), std::back_inserter(again),
+                 [this](int unit_id) { return drowned_.count(unit_id) != 0; });
+    drowned_.clear();
+    for (const int unit_id : again) {
+      if (!complete || stopped()) {
+        break;
       }
+      microseconds took{0};
+      last_heard = probe(setting, unit_id, took);
+      if (last_heard == Heard::unit) {
+        found_here.insert(unit_id);
+        place_done(index, unit_id, walk_cycle(setting, unit_id, took));
+      }
+    }
+    if (!again.empty() && complete && last_heard == Heard::silence) {
+      listen_after(setting, again.back());
     }
     for (const auto& [unit_id, within] : late_) {
       if (found_here.count(unit_id) != 0 || !complete || stopped()) {
@@ -267,6 +282,13 @@ BusScanner::Heard BusScanner::probe(const sitehost::BusAddress& setting, int uni
   return Heard::unit;
 }
 
+void BusScanner::listen_after(const sitehost::BusAddress& setting, int unit_id) {
+  microseconds took{0};
+  if (probe(setting, unit_id, took, kLateWindow) == Heard::unit) {
+    note_late(unit_id, std::chrono::ceil<milliseconds>(took));
+  }
+}
+
 std::optional<microseconds> BusScanner::measure_late(const sitehost::BusAddress& setting,
                                                      int unit_id) {
   // Whatever the unit still owes an earlier request comes within the late
@@ -294,6 +316,8 @@ FoundUnit BusScanner::walk_cycle(const sitehost::BusAddress& setting, int unit_i
   const ReplyTables tables{bits.data(), bits.size(), registers.data(), registers.size()};
   CycleValues values;
   std::vector<microseconds> times{probe_took};
+  const Clock::time_point started = Clock::now();
+  const sitehost::LinkCounters before = link_.counters(unit_id);
   int most_reasked = 0;  // of one read
   for (const PollStep& step : kPollCycle) {
     const ModbusRequest request = request_of(step);
@@ -330,6 +354,14 @@ FoundUnit BusScanner::walk_cycle(const sitehost::BusAddress& setting, int unit_i
     }
     if (!settled) {
       unit.answers.emplace_back();
+    }
+  }
+  const sitehost::LinkCounters& after = link_.counters(unit_id);
+  if (after.broken_frames > before.broken_frames || after.stale_bytes > before.stale_bytes) {
+    for (const auto& [other, asked] : asked_at_) {
+      if (other != unit_id && asked < started && asked + kLateWindow > started) {
+        drowned_.insert(other);
+      }
     }
   }
   std::sort(times.begin(), times.end());

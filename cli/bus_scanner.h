@@ -90,7 +90,9 @@ struct ScanPlan {
 //
 // A frame of an address that comes after its probe's time-out makes it asked
 // once more with kLateWindow, which measures its delay; the last address of
-// a setting is asked so whatever the others' probes heard.
+// a setting is listened for so. A walk that meets garbled or stray bytes
+// (another unit's late answer colliding with it) makes the silent addresses
+// probed within kLateWindow before it probed once more.
 //
 // One device is reported once: a unit found at the first line setting that
 // answers alike at every other one is behind a link that passes every
@@ -135,6 +137,9 @@ class BusScanner {
   // with the line drained after silence; `took` is the time to its answer.
   Heard probe(const sitehost::BusAddress& setting, int unit_id, std::chrono::microseconds& took,
               std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+  // After the last address probed: one more probe of it with kLateWindow,
+  // in which a late answer to the probe before is heard.
+  void listen_after(const sitehost::BusAddress& setting, int unit_id);
   // Asks a unit whose frame came late once more, with kLateWindow: its delay,
   // none when it did not answer.
   std::optional<std::chrono::microseconds> measure_late(const sitehost::BusAddress& setting,
@@ -161,6 +166,8 @@ class BusScanner {
   std::map<int, Held> held_;  // by unit address (serial) or for the first unit id (TCP)
   std::map<int, std::chrono::milliseconds> late_;  // late frames at this setting: at most this late
   std::map<int, std::chrono::steady_clock::time_point> asked_at_;  // last requests at this setting
+  // Addresses asked shortly before a walk that met garbled or stray bytes.
+  std::set<int> drowned_;
   std::vector<FoundUnit> reported_;
 };
 
