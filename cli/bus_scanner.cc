@@ -357,10 +357,12 @@ FoundUnit BusScanner::walk_cycle(const sitehost::BusAddress& setting, int unit_i
     }
   }
   const sitehost::LinkCounters& after = link_.counters(unit_id);
+  bool collided = false;  // with a late answer to a probe of the scan's, which polling never sends
   if (after.broken_frames > before.broken_frames || after.stale_bytes > before.stale_bytes) {
     for (const auto& [other, asked] : asked_at_) {
       if (other != unit_id && asked < started && asked + kLateWindow > started) {
         drowned_.insert(other);
+        collided = true;
       }
     }
   }
@@ -372,7 +374,7 @@ FoundUnit BusScanner::walk_cycle(const sitehost::BusAddress& setting, int unit_i
   }
   // One more than the most a read needed, as a cycle's other reads may need more.
   const int needs_retries = std::min(plan_.retries, most_reasked + 1);
-  if (most_reasked > 0 && needs_retries > plan_.poll_retries) {
+  if (most_reasked > 0 && !collided && needs_retries > plan_.poll_retries) {
     unit.retries = needs_retries;
   }
   if (unit.answered == unit.reads) {
