@@ -157,108 +157,108 @@ void BusScanner::note_late(int unit_id, milliseconds within) {
 }
 
 LinkResult BusScanner::run(const std::function<bool()>& stopped) {
-  const std::size_t total = plan_.settings.size() * plan_.unit_ids.size();
-  std::size_t done = 0;
-  LinkResult ended = LinkResult::success();
-  bool complete = true;
-  for (std::size_t index = 0; index < plan_.settings.size() && complete; ++index) {
-    const sitehost::BusAddress& setting = plan_.settings[index];
-    const bool serial = setting.kind == sitehost::BusAddress::rtu;
-    if (index > 0 && serial) {
-      link_.change_line(setting.line);
+  Sweep sweep{stopped, plan_.settings.size() * plan_.unit_ids.size(), 0, LinkResult::success(),
+              true};
+  for (std::size_t index = 0; index < plan_.settings.size() && sweep.complete; ++index) {
+    if (index > 0 && plan_.settings[index].kind == sitehost::BusAddress::rtu) {
+      link_.change_line(plan_.settings[index].line);
     }
-    late_.clear();
-    asked_at_.clear();
-    std::vector<int> garbled;
-    std::vector<int> silent;
-    std::set<int> found_here;
-    Heard last_heard = Heard::unit;
-    for (std::size_t next = 0; next < plan_.unit_ids.size(); ++next) {
-      const int unit_id = plan_.unit_ids[next];
-      if (stopped()) {
-        complete = false;
-        break;
-      }
-      if (LinkResult opened = link_.open(); !opened.is_ok()) {
-        ended = opened;
-        complete = false;
-        break;
-      }
-      microseconds took{0};
-      last_heard = probe(setting, unit_id, took);
-      if (last_heard == Heard::unit) {
-        found_here.insert(unit_id);
-        place_done(index, unit_id, walk_cycle(setting, unit_id, took));
-      } else {
-        (last_heard == Heard::garble ? garbled : silent).push_back(unit_id);
-        if (!serial) {
-          // No late frame is heard over TCP: a time-out drops the connection.
-          place_done(index, unit_id, std::nullopt);
-        }
-      }
-      listener_.probed(++done, total, time_left(index, next + 1));
-      if (plan_.stop_at_first && !reported_.empty()) {
-        complete = false;
-        break;
-      }
-    }
-    if (serial && complete && last_heard == Heard::silence) {
-      listen_after(setting, plan_.unit_ids.back());
-    }
-    // A walk that met garbled bytes may have drowned a late answer of an
-    // address probed shortly before it: those are probed once more.
-    std::vector<int> again;
-    std::copy_if(silent.begin(), silent.end(), std::back_inserter(again),
-                 [this](int unit_id) { return drowned_.count(unit_id) != 0; });
-    drowned_.clear();
-    for (const int unit_id : again) {
-      if (!complete || stopped()) {
-        break;
-      }
-      microseconds took{0};
-      last_heard = probe(setting, unit_id, took);
-      if (last_heard == Heard::unit) {
-        found_here.insert(unit_id);
-        place_done(index, unit_id, walk_cycle(setting, unit_id, took));
-      }
-    }
-    if (!again.empty() && complete && last_heard == Heard::silence) {
-      listen_after(setting, again.back());
-    }
-    for (const auto& [unit_id, within] : late_) {
-      if (found_here.count(unit_id) != 0 || !complete || stopped()) {
-        continue;
-      }
-      if (const std::optional<microseconds> delay = measure_late(setting, unit_id)) {
-        found_here.insert(unit_id);
-        place_done(index, unit_id, walk_cycle(setting, unit_id, *delay));
-      } else {
-        listener_.late(setting, unit_id, within);
-      }
-    }
-    silent.insert(silent.end(), garbled.begin(), garbled.end());
-    for (const int unit_id : silent) {
-      if (serial && found_here.count(unit_id) == 0) {
-        place_done(index, unit_id, std::nullopt);
-      }
-    }
-    if (!garbled.empty()) {
-      listener_.garbled(setting, garbled);
-    }
+    scan_setting(index, sweep);
   }
   for (auto& [key, held] : held_) {
-    const std::size_t places = held.first.bus.kind == sitehost::BusAddress::rtu
-                                   ? plan_.settings.size()
-                                   : plan_.unit_ids.size();
-    if (complete && held.alike.size() + 1 == places) {
-      (held.first.bus.kind == sitehost::BusAddress::rtu ? held.first.every_setting
-                                                        : held.first.every_unit_id) = true;
+    const bool serial = held.first.bus.kind == sitehost::BusAddress::rtu;
+    const std::size_t places = serial ? plan_.settings.size() : plan_.unit_ids.size();
+    if (sweep.complete && held.alike.size() + 1 == places) {
+      (serial ? held.first.every_setting : held.first.every_unit_id) = true;
       held.alike.clear();
     }
     release(held);
   }
   held_.clear();
-  return ended;
+  return sweep.ended;
+}
+
+void BusScanner::scan_setting(std::size_t index, Sweep& sweep) {
+  const sitehost::BusAddress& setting = plan_.settings[index];
+  const bool serial = setting.kind == sitehost::BusAddress::rtu;
+  late_.clear();
+  asked_at_.clear();
+  std::vector<int> garbled;
+  std::vector<int> silent;
+  std::set<int> found_here;
+  const auto probe_and_walk = [&](int unit_id) {
+    microseconds took{0};
+    const Heard heard = probe(setting, unit_id, took);
+    if (heard == Heard::unit) {
+      found_here.insert(unit_id);
+      place_done(index, unit_id, walk_cycle(setting, unit_id, took));
+    }
+    return heard;
+  };
+  Heard last_heard = Heard::unit;
+  for (std::size_t next = 0; next < plan_.unit_ids.size(); ++next) {
+    const int unit_id = plan_.unit_ids[next];
+    if (sweep.stopped()) {
+      sweep.complete = false;
+      return;
+    }
+    if (LinkResult opened = link_.open(); !opened.is_ok()) {
+      sweep.ended = opened;
+      sweep.complete = false;
+      return;
+    }
+    last_heard = probe_and_walk(unit_id);
+    if (last_heard != Heard::unit) {
+      (last_heard == Heard::garble ? garbled : silent).push_back(unit_id);
+      if (!serial) {
+        // No late frame is heard over TCP: a time-out drops the connection.
+        place_done(index, unit_id, std::nullopt);
+      }
+    }
+    listener_.probed(++sweep.done, sweep.total, time_left(index, next + 1));
+    if (plan_.stop_at_first && !reported_.empty()) {
+      sweep.complete = false;
+      return;
+    }
+  }
+  if (serial && last_heard == Heard::silence) {
+    listen_after(setting, plan_.unit_ids.back());
+  }
+  // A walk that met garbled bytes may have drowned a late answer of an
+  // address probed shortly before it: those are probed once more.
+  std::vector<int> again;
+  std::copy_if(silent.begin(), silent.end(), std::back_inserter(again),
+               [this](int unit_id) { return drowned_.count(unit_id) != 0; });
+  drowned_.clear();
+  for (const int unit_id : again) {
+    if (sweep.stopped()) {
+      break;
+    }
+    last_heard = probe_and_walk(unit_id);
+  }
+  if (!again.empty() && last_heard == Heard::silence) {
+    listen_after(setting, again.back());
+  }
+  for (const auto& [unit_id, within] : late_) {
+    if (found_here.count(unit_id) != 0 || sweep.stopped()) {
+      continue;
+    }
+    if (const std::optional<microseconds> delay = measure_late(setting, unit_id)) {
+      found_here.insert(unit_id);
+      place_done(index, unit_id, walk_cycle(setting, unit_id, *delay));
+    } else {
+      listener_.late(setting, unit_id, within);
+    }
+  }
+  silent.insert(silent.end(), garbled.begin(), garbled.end());
+  for (const int unit_id : silent) {
+    if (serial && found_here.count(unit_id) == 0) {
+      place_done(index, unit_id, std::nullopt);
+    }
+  }
+  if (!garbled.empty()) {
+    listener_.garbled(setting, garbled);
+  }
 }
 
 BusScanner::Heard BusScanner::probe(const sitehost::BusAddress& setting, int unit_id,
@@ -308,9 +308,11 @@ FoundUnit BusScanner::walk_cycle(const sitehost::BusAddress& setting, int unit_i
   unit.unit_id = unit_id;
   unit.reads = static_cast<int>(std::size(kPollCycle));
   const milliseconds polls_with = poll_timeout(setting);
+  // A unit slower than polling waits is walked with the late window, so that
+  // its slowest answer, and the time-out it needs, is measured.
+  const bool slow = timeout_for_answers(probe_took) > polls_with;
   const sitehost::LinkTiming timing{
-      std::max({polls_with, plan_.timeout.value_or(polls_with), timeout_for_answers(probe_took)}),
-      true};
+      slow ? kLateWindow : std::max(polls_with, plan_.timeout.value_or(polls_with)), true};
   std::array<unsigned char, kMaxCoilsPerRead> bits{};
   std::array<std::uint16_t, kMaxRegistersPerRead> registers{};
   const ReplyTables tables{bits.data(), bits.size(), registers.data(), registers.size()};

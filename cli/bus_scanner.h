@@ -135,6 +135,19 @@ class BusScanner {
 
   // The first read of the cycle at the probe's time-out, or at `timeout`
   // with the line drained after silence; `took` is the time to its answer.
+  // How far a scan has come.
+  struct Sweep {
+    const std::function<bool()>& stopped;
+    std::size_t total;  // probes planned
+    std::size_t done;
+    sitehost::LinkResult ended;  // the bus lost, else success
+    bool complete;               // every probe planned so far was made
+  };
+
+  // Probes every address at one setting, walks those that answer, then asks
+  // again those that may have answered late; what it found goes to
+  // place_done.
+  void scan_setting(std::size_t index, Sweep& sweep);
   Heard probe(const sitehost::BusAddress& setting, int unit_id, std::chrono::microseconds& took,
               std::optional<std::chrono::milliseconds> timeout = std::nullopt);
   // After the last address probed: one more probe of it with kLateWindow,
@@ -144,8 +157,9 @@ class BusScanner {
   // none when it did not answer.
   std::optional<std::chrono::microseconds> measure_late(const sitehost::BusAddress& setting,
                                                         int unit_id);
-  // Every read of the cycle at the poll's time-out, or longer for a unit
-  // whose probe took `probe_took`.
+  // Every read of the cycle at the poll's time-out (or the plan's, when
+  // longer), or at kLateWindow for a unit whose probe took longer than
+  // polling would wait.
   FoundUnit walk_cycle(const sitehost::BusAddress& setting, int unit_id,
                        std::chrono::microseconds probe_took);
   // What `unit_id` did at the place it was probed at: found (`unit`) or not.
