@@ -3,12 +3,17 @@
 // and their line settings, silence told from garble, another Modbus device
 // told from a unit of this type, nothing written, a site-file entry that
 // polls, SIGINT, and ports it cannot use.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/writer.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -172,6 +177,46 @@ TEST_F(HostScan, FindsTheUnitAnIndependentImplementationServes) {
   const Json::Value found = parsed(run.out[0]);
   EXPECT_EQ(found["unit_id"].asInt(), 1);
   EXPECT_EQ(found["answered"].asInt(), kReads) << run.out[0];
+}
+
+// On a terminal of 60 columns the progress line is cut to 59, so that it
+// never wraps and each refresh overwrites the last.
+TEST_F(HostScan, KeepsItsProgressLineWithinTheTerminalsWidth) {
+  constexpr unsigned short kColumns = 60;
+  SimulatedBus bus(Transport::tcp, sim::ServerOptions{});
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  winsize size{};
+  size.ws_col = kColumns;
+  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
+  ChildProcess scan(
+      joined({VELMOCAIR_HOST_PATH, "scan", "--unit-ids", "1-4", "--timeout-ms", "100"},
+             bus.host_options()),
+      folder_.path("scan.out"), ptsname(terminal));
+  EXPECT_EQ(scan.wait(kRunLimit), 0) << read_file(folder_.path("scan.out"));
+  std::string shown;
+  char buffer[4096];
+  pollfd readable{terminal, POLLIN, 0};
+  while (poll(&readable, 1, 0) > 0) {
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) {
+      break;
+    }
+    shown.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(terminal);
+  const std::string clear = "\r\033[K";
+  std::size_t lines = 0;
+  for (std::size_t at = shown.find(clear); at != std::string::npos;) {
+    const std::size_t next = shown.find(clear, at + clear.size());
+    const std::string line = shown.substr(at + clear.size(), next - at - clear.size());
+    EXPECT_LT(line.size(), kColumns) << line;
+    lines += line.empty() ? 0 : 1;
+    at = next;
+  }
+  EXPECT_GT(lines, 0u) << shown;
 }
 
 TEST_F(HostScan, EndsOnSigintWithWhatItFound) {
