@@ -1,5 +1,7 @@
 #include "cli/scan/value_checks.h"
 
+#include <iterator>
+
 namespace velmocair::cli {
 namespace {
 
@@ -7,6 +9,7 @@ namespace {
 // "manual off" to "dry-contact off" (8001, 8002, 8008..8011; 8003..8007 hold
 // measurements), unit on/off (3509) and local operation (3510).
 constexpr int kStateWords[] = {8001, 8002, 8008, 8009, 8010, 8011, 3509, 3510};
+static_assert(std::size(kStateWords) == 8, "six run-mode flags, on/off and local operation");
 
 // A set-point register and the range a unit can be set to, in tenths.
 struct SetPointRange {
@@ -23,6 +26,7 @@ constexpr SetPointRange kSetPoints[] = {
     {3504,  50, 950, "the humidity set-point (5.0..95.0 %)"},
 };
 // clang-format on
+static_assert(std::size(kSetPoints) == 4, "three temperature set-points and the humidity one");
 
 // A high alarm limit and the low one below it.
 struct LimitPair {
@@ -94,6 +98,7 @@ constexpr ValueCheck kValueChecks[] = {
     {"alarm limits in order", alarm_limits},
 };
 // clang-format on
+static_assert(std::size(kValueChecks) == 4, "four checks");
 
 }  // namespace
 
