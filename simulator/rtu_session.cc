@@ -23,10 +23,15 @@ struct Outgoing {
 };
 
 // The frames the units have to send, one at a time on the line, in the order
-// of their starts, each unit's in the order of its requests.
+// of their starts, each unit's in the order of its requests. With the units'
+// own line settings, each byte reaches the master as its receiver makes it
+// out at the settings in force when the byte crosses the line, so that a
+// reply still on its way when the master changes its settings is garbled,
+// as on a real line.
 class Outbox {
  public:
-  Outbox(int fd, LinePace& pace) : fd_(fd), pace_(pace) {}
+  Outbox(int fd, int settings_fd, const std::optional<LineFormat>& unit_line, LinePace& pace)
+      : fd_(fd), settings_fd_(settings_fd), unit_line_(unit_line), pace_(pace) {}
 
   void add(int unit_id, Clock::time_point start, std::vector<std::uint8_t> bytes) {
     Clock::time_point& unit_free = unit_free_at_[unit_id];
@@ -77,7 +82,9 @@ class Outbox {
       if (end == frame.sent) {
         return;
       }
-      const bool written = write_all(fd_, false, frame.bytes.data() + frame.sent, end - frame.sent);
+      const std::vector<std::uint8_t> heard =
+          as_heard(frame.bytes.data() + frame.sent, end - frame.sent);
+      const bool written = heard.empty() || write_all(fd_, false, heard.data(), heard.size());
       pace_.sent(now);
       frame.sent = written ? end : frame.bytes.size();
       if (frame.sent < frame.bytes.size()) {
@@ -88,7 +95,19 @@ class Outbox {
   }
 
  private:
+  // What the master's receiver makes of `length` bytes of a unit now.
+  std::vector<std::uint8_t> as_heard(const std::uint8_t* bytes, std::size_t length) const {
+    if (!unit_line_) {
+      return {bytes, bytes + length};
+    }
+    const std::optional<LineFormat> master_line = terminal_format(settings_fd_);
+    return master_line ? resample(bytes, length, *unit_line_, *master_line)
+                       : std::vector<std::uint8_t>{};
+  }
+
   int fd_;
+  int settings_fd_;
+  const std::optional<LineFormat>& unit_line_;
   LinePace& pace_;
   std::vector<Outgoing> frames_;
   std::map<int, Clock::time_point> unit_free_at_;
@@ -102,7 +121,7 @@ class RtuLine {
         settings_fd_(pty.slave.get()),
         context_(context),
         pace_(context.options.pace_baud),
-        outbox_(fd_, pace_) {}
+        outbox_(fd_, settings_fd_, context.options.line, pace_) {}
 
   void serve() {
     while (true) {
@@ -181,10 +200,10 @@ class RtuLine {
     if (!unit_line) {
       return true;
     }
-    master_line_ = terminal_format(settings_fd_);
+    const std::optional<LineFormat> master_line = terminal_format(settings_fd_);
     std::uint8_t* const arrived = buffer_ + filled_;
-    const std::vector<std::uint8_t> heard = master_line_
-                                                ? resample(arrived, got, *master_line_, *unit_line)
+    const std::vector<std::uint8_t> heard = master_line
+                                                ? resample(arrived, got, *master_line, *unit_line)
                                                 : std::vector<std::uint8_t>{};
     got = std::min(heard.size(), sizeof buffer_ - static_cast<std::size_t>(filled_));
     std::copy(heard.begin(), heard.begin() + static_cast<long>(got), arrived);
@@ -198,11 +217,6 @@ class RtuLine {
     }
     ReplyPlan plan = plan_reply(Transport::rtu, buffer_, length, context_);
     const Clock::time_point start = pace_.reply_start(arrival, plan.request_bytes) + plan.delay;
-    if (context_.options.line) {
-      plan.frame = master_line_ ? resample(plan.frame.data(), plan.frame.size(),
-                                           *context_.options.line, *master_line_)
-                                : std::vector<std::uint8_t>{};
-    }
     if (!plan.frame.empty()) {
       outbox_.add(plan.unit_id, start, std::move(plan.frame));
     }
@@ -211,7 +225,6 @@ class RtuLine {
   const int fd_;
   const int settings_fd_;  // the slave side, whose settings the master set
   const ServeContext& context_;
-  std::optional<LineFormat> master_line_;  // the master's settings when its last bytes came
   LinePace pace_;
   Outbox outbox_;
   std::uint8_t buffer_[kMaxAduLength];

@@ -3,6 +3,7 @@
 
 #include "cli/modes/modes.h"
 #include "cli/options/exit_status.h"
+#include "cli/options/value_parsing.h"
 #include "cli/runtime/interrupt.h"
 #include "cli/runtime/unit_source.h"
 #include "cli/scan/bus_scanner.h"
@@ -39,11 +40,16 @@ ScanPlan scan_plan(const HostOptions& options) {
       }
     }
   }
-  plan.first_unit_id = options.scan.first_unit_id;
-  plan.last_unit_id = options.scan.last_unit_id;
+  plan.unit_ids = options.scan.unit_ids;
+  if (plan.unit_ids.empty()) {
+    for (int unit_id = kMinUnitId; unit_id <= kMaxUnitId; ++unit_id) {
+      plan.unit_ids.push_back(unit_id);
+    }
+  }
   if (options.timeout_ms) {
     plan.timeout = std::chrono::milliseconds(*options.timeout_ms);
   }
+  plan.poll_retries = options.retries.value_or(sitehost::kDefaultRetries);
   plan.stop_at_first = options.scan.first;
   return plan;
 }
@@ -63,13 +69,12 @@ int run_scan(const HostOptions& options) {
     throw RunError(opened.text);
   }
   const sitehost::BusAddress& first = plan.settings.front();
-  const int addresses = plan.last_unit_id - plan.first_unit_id + 1;
   report.say("scanning " + first.name() + ": " +
              (first.kind == sitehost::BusAddress::rtu
                   ? std::to_string(plan.settings.size()) + " line settings x "
                   : std::string()) +
-             std::to_string(addresses) + " unit addresses (" + std::to_string(plan.first_unit_id) +
-             "-" + std::to_string(plan.last_unit_id) + "), a silent one costing " +
+             std::to_string(plan.unit_ids.size()) + " unit addresses (" +
+             options.scan.unit_ids_text + "), a silent one costing " +
              std::to_string(scanner.probe_timeout(first).count()) + " ms" +
              (first.kind == sitehost::BusAddress::rtu ? " at " + where_text(first) : ""));
   const auto started = std::chrono::steady_clock::now();
@@ -87,8 +92,11 @@ std::string scan_help() {
   return "usage: velmocair-host scan --rtu DEVICE | --tcp HOST:PORT [OPTIONS]\n\n"
          "Finds the units on a bus and their line settings: at each line setting it\n"
          "reads the first block of the poll cycle from each unit address, and walks\n"
-         "the whole poll cycle of an address that answers, to tell a unit of this\n"
-         "type from another Modbus device. It only reads, never at the broadcast\n"
+         "the whole poll cycle of an address that answers as polling would (its\n"
+         "time-out, reads asked again), checking the values, to tell a unit of this\n"
+         "type from another Modbus device. A unit answering late is asked again with\n"
+         "a long wait and given the time-out it needs; one device seen at every line\n"
+         "setting or every unit id is reported once. It only reads, never at the broadcast\n"
          "address. It tells silence from bytes that make no valid frame (a device\n"
          "on other line settings), and prints each unit found, then the site-file\n"
          "entry and the command line that poll it. On a terminal a progress bar\n"

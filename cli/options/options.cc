@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <sstream>
-#include <tuple>
 
 #include "cli/options/command_actions.h"
 #include "cli/options/exit_status.h"
@@ -116,8 +115,8 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string& v) { o.units.rts_up = parse_rts(v); }},
     {"--rts-delay-us", "N",        kOnABus,  "with --rs485: microseconds from RTS to the first byte and after the last (default: one character time)",
      [](HostOptions& o, const std::string& v) { o.units.rts_delay_us = parse_int(v, 0, kMaxRtsDelayUs, "--rts-delay-us"); }},
-    {"--unit-ids",  "A-B",         kScan,    "unit addresses to probe, 1..247 (default 1-247; 0, the broadcast address, never)",
-     [](HostOptions& o, const std::string& v) { std::tie(o.scan.first_unit_id, o.scan.last_unit_id) = parse_unit_range(v, "--unit-ids"); }},
+    {"--unit-ids",  "LIST",        kScan,    "unit addresses to probe, e.g. 1,5,9-12, within 1..247 (default 1-247; 0, the broadcast address, never)",
+     [](HostOptions& o, const std::string& v) { o.scan.unit_ids = parse_unit_ids(v, "--unit-ids"); o.scan.unit_ids_text = v; }},
     {"--first",     nullptr,       kScan,    "stop at the first unit found",
      [](HostOptions& o, const std::string&) { o.scan.first = true; }},
     {"--data-id",   "N",           kRunning | kDecode | kReadingHistory, "data id of the unit (default 1)",
@@ -186,8 +185,8 @@ const ModeHelp kHelpInMode[] = {
     {"--tcp",       kScan,            "probe the unit ids behind a Modbus/TCP endpoint (a gateway)"},
     {"--rtu",       kScan,            "probe a serial line"},
     {"--stop-bits", kScan,            "serial stop bits, 1..2, the same for every line setting (default 1)"},
-    {"--timeout-ms", kScan,           "time-out of each read (default: follows the line: the request and reply on the wire, two frame silences and 100 ms turnaround; TCP 500)"},
-    {"--json",      kScan,            "one JSON object per unit found, a line each, instead of the text"},
+    {"--timeout-ms", kScan,           "time-out of the probe of each address (default: follows the line: the request and reply on the wire, two frame silences and 100 ms turnaround; TCP 500); the walk of a unit waits at least polling's"},
+    {"--json",      kScan,            "one JSON object per unit found and per garble or late finding, a line each, instead of the text"},
 };
 // clang-format on
 

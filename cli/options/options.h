@@ -39,8 +39,8 @@ struct UnitFlags {
 struct ScanFlags {
   std::vector<int> bauds;
   std::vector<char> parities;
-  int first_unit_id = 1;
-  int last_unit_id = 247;
+  std::vector<int> unit_ids;  // empty: 1..247
+  std::string unit_ids_text = "1-247";
   bool first = false;  // stop at the first unit found
 };
 

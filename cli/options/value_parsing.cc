@@ -1,10 +1,12 @@
 #include "cli/options/value_parsing.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -46,11 +48,26 @@ constexpr UnitName kSizeUnits[] = {
 };
 // clang-format on
 
-// The factor of `suffix` in `units`, or 0.
+// Whether two words are equal but for the case of their letters.
+bool same_letters(const std::string& text, const char* word) {
+  const std::size_t length = std::strlen(word);
+  if (text.size() != length) {
+    return false;
+  }
+  for (std::size_t at = 0; at < length; ++at) {
+    if (std::tolower(static_cast<unsigned char>(text[at])) !=
+        std::tolower(static_cast<unsigned char>(word[at]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The factor of `suffix` in `units` (in any case), or 0.
 template <std::size_t N>
 std::int64_t factor_of(const std::string& suffix, const UnitName (&units)[N]) {
   for (const UnitName& unit : units) {
-    if (suffix == unit.suffix) {
+    if (same_letters(suffix, unit.suffix)) {
       return unit.factor;
     }
   }
@@ -240,34 +257,43 @@ std::vector<std::string> split_list(const std::string& text, const std::string& 
   return items;
 }
 
-std::pair<int, int> parse_unit_range(const std::string& text, const std::string& what) {
-  const std::size_t dash = text.find('-');
-  const std::string first_text = text.substr(0, dash);
-  const std::string last_text = dash == std::string::npos ? first_text : text.substr(dash + 1);
-  if (first_text == "0") {
-    throw UsageError(what + ": 0 is the broadcast address, never probed; give A-B within " +
-                     std::to_string(kMinUnitId) + ".." + std::to_string(kMaxUnitId));
-  }
-  const std::string expected = what + ": expected unit addresses A-B within " +
+std::vector<int> parse_unit_ids(const std::string& text, const std::string& what) {
+  const std::string expected = what + ": expected unit addresses such as 1,5,9-12 within " +
                                std::to_string(kMinUnitId) + ".." + std::to_string(kMaxUnitId) +
                                ", got '" + text + "'";
-  int first = 0;
-  int last = 0;
-  try {
-    first = parse_int(first_text, kMinUnitId, kMaxUnitId, what);
-    last = parse_int(last_text, kMinUnitId, kMaxUnitId, what);
-  } catch (const UsageError&) {
-    throw UsageError(expected);
+  std::vector<int> unit_ids;
+  for (const std::string& item : split_list(text, what)) {
+    const std::size_t dash = item.find('-');
+    const std::string first_text = item.substr(0, dash);
+    const std::string last_text = dash == std::string::npos ? first_text : item.substr(dash + 1);
+    if (first_text == "0") {
+      throw UsageError(what + ": 0 is the broadcast address, never probed; give addresses within " +
+                       std::to_string(kMinUnitId) + ".." + std::to_string(kMaxUnitId));
+    }
+    int first = 0;
+    int last = 0;
+    try {
+      first = parse_int(first_text, kMinUnitId, kMaxUnitId, what);
+      last = parse_int(last_text, kMinUnitId, kMaxUnitId, what);
+    } catch (const UsageError&) {
+      throw UsageError(expected);
+    }
+    if (first > last) {
+      throw UsageError(what + ": the range " + item + " runs backwards");
+    }
+    for (int unit_id = first; unit_id <= last; ++unit_id) {
+      if (std::find(unit_ids.begin(), unit_ids.end(), unit_id) != unit_ids.end()) {
+        throw UsageError(what + ": unit address " + std::to_string(unit_id) + " is given twice");
+      }
+      unit_ids.push_back(unit_id);
+    }
   }
-  if (first > last) {
-    throw UsageError(what + ": the range " + text + " runs backwards");
-  }
-  return {first, last};
+  return unit_ids;
 }
 
 char parse_parity(const std::string& text, const std::string& what) {
   for (const ParityName& parity : kParityNames) {
-    if (text == parity.name) {
+    if (same_letters(text, parity.name)) {
       return parity.code;
     }
   }

@@ -17,7 +17,7 @@ std::uint32_t parse_data_id(const std::string& text, const std::string& what);
 // Seconds from 0 to `most`.
 double parse_seconds(const std::string& text, double most, const std::string& what);
 sitehost::TcpEndpoint parse_endpoint(const std::string& text, const std::string& what);
-// "none", "even" or "odd" (or N, E, O) to libmodbus's 'N', 'E', 'O'.
+// "none", "even" or "odd" (or N, E, O; in any case) to libmodbus's 'N', 'E', 'O'.
 char parse_parity(const std::string& text, const std::string& what);
 // One of kBaudRates.
 int parse_baud(const std::string& text, const std::string& what);
@@ -25,15 +25,16 @@ int parse_baud(const std::string& text, const std::string& what);
 const char* parity_name(char code);
 // "A,B,C" into its items, none of them empty.
 std::vector<std::string> split_list(const std::string& text, const std::string& what);
-// Unit addresses "A-B" or "N" within kMinUnitId..kMaxUnitId, first and last.
-std::pair<int, int> parse_unit_range(const std::string& text, const std::string& what);
+// Unit addresses "1,5,9-12": items "N" or "A-B" within kMinUnitId..kMaxUnitId,
+// in the order given, none twice.
+std::vector<int> parse_unit_ids(const std::string& text, const std::string& what);
 
 // A period such as "30d" or "12h": a whole number of s, m, h, d or w, as
 // seconds, from kMinKeepSeconds to kMaxKeepSeconds.
 std::int64_t parse_duration(const std::string& text, const std::string& what);
 // A size such as "500MB" or "1.5GiB": a number and B, kB, MB, GB, TB
 // (powers of 1000) or KiB, MiB, GiB, TiB (powers of 1024), as bytes, from
-// kMinHistoryBytes to kMaxHistoryBytes.
+// kMinHistoryBytes to kMaxHistoryBytes; the unit's letters in any case.
 std::int64_t parse_size(const std::string& text, const std::string& what);
 // A local time "YYYY-MM-DD", "YYYY-MM-DD HH:MM" or "YYYY-MM-DD HH:MM:SS" (or
 // with T between date and time), in the history's stored form

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <json/value.h>
+
 #include <chrono>
-#include <set>
 #include <string>
 #include <utility>
 
@@ -12,11 +13,13 @@ namespace velmocair::cli {
 // How a scan is shown. On standard output, as it goes:
 //   "found unit N at 19200 8E1: a unit of this type, ..., response 12 ms"
 //   "bytes at 19200 8E1 but no valid frame (unit addresses 3, 7): ..."
-//   "unit N at 9600 8N1 answered only after its time-out: ..."
+//   "unit N at 9600 8N1 answered after its time-out, within 800 ms, ..."
 // and at the end a count, then per unit of this type the site-file entry
 // and the command line that poll it. With `json`, one JSON object per unit
-// found on standard output instead, the rest on standard error. On a
-// terminal a progress bar shows on standard error.
+// found and per finding of garble or a late unit on standard output instead
+// ("finding": "unit", "garble", "late"), the rest on standard error. On a
+// terminal a progress line, never wider than the terminal, shows on
+// standard error.
 class ScanReport : public ScanListener {
  public:
   ScanReport(bool json, std::size_t settings);
@@ -25,7 +28,8 @@ class ScanReport : public ScanListener {
   void probed(std::size_t done, std::size_t total, std::chrono::milliseconds left) override;
   void found(const FoundUnit& unit) override;
   void garbled(const sitehost::BusAddress& bus, const std::vector<int>& unit_ids) override;
-  void late(const sitehost::BusAddress& bus, int unit_id) override;
+  void late(const sitehost::BusAddress& bus, int unit_id,
+            std::chrono::milliseconds within) override;
 
   // The count of what was found (`complete`: all that was planned was
   // probed) and, without `json`, how to poll each unit of this type.
@@ -38,6 +42,8 @@ class ScanReport : public ScanListener {
 
  private:
   void clear_progress();
+  // A finding in JSON mode: one object on standard output.
+  void print_json(const Json::Value& object);
 
   bool json_;
   std::size_t settings_;
@@ -45,7 +51,6 @@ class ScanReport : public ScanListener {
   bool progress_shown_ = false;
   std::size_t units_found_ = 0;
   std::chrono::steady_clock::time_point progress_at_;
-  std::set<std::pair<std::string, int>> late_told_;  // (settings, unit address)
 };
 
 // Where a unit answered: "19200 8E1" on a serial line, "tcp HOST:PORT".

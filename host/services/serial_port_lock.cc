@@ -64,7 +64,8 @@ SerialPortLock::Outcome SerialPortLock::take(const std::string& device, std::str
   release();
   // A terminal another process made exclusive refuses the open with EBUSY.
   fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ >= 0 && ::isatty(fd_) == 0) {
+  // A folder cannot be opened for writing: no serial port either.
+  if ((fd_ >= 0 && ::isatty(fd_) == 0) || (fd_ < 0 && errno == EISDIR)) {
     release();
     why = "not a serial port";
     return Outcome::not_serial;

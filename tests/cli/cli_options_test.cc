@@ -26,6 +26,7 @@ TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
       {{"--site", "/nonexistent/site.json"},    "cannot read the site file: No such file or directory"},
       {{"--rtu", "/dev/null", "--cycles", "1"}, "cannot open rtu /dev/null: not a serial port"},
       {{"scan", "--rtu", "/dev/null"},          "cannot open rtu /dev/null: not a serial port"},
+      {{"scan", "--rtu", "/tmp"},               "cannot open rtu /tmp: not a serial port"},
   };
   // clang-format on
   ScratchFolder folder;

@@ -3,11 +3,17 @@
 // and their line settings, silence told from garble, another Modbus device
 // told from a unit of this type, nothing written, a site-file entry that
 // polls, SIGINT, and ports it cannot use.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/writer.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -22,12 +28,25 @@ namespace {
 constexpr std::chrono::seconds kRunLimit{120};
 constexpr int kReads = static_cast<int>(std::size(kPollCycle));
 constexpr int kOtherDeviceAnswers = sim::reads_another_device_answers();
+const std::string kPlausible =
+    ", values plausible (coils 0/1, state words 0/1, set-points in range, alarm limits in order)";
 
 Json::Value parsed(const std::string& text) {
   Json::Value value;
   std::istringstream stream(text);
   stream >> value;
   return value;
+}
+
+// The digits after the decimal point of the number that follows `key`.
+std::size_t decimals_of(const std::string& line, const std::string& key) {
+  const std::size_t at = line.find(key);
+  if (at == std::string::npos) {
+    return std::string::npos;
+  }
+  const std::size_t end = line.find_first_of(",}", at);
+  const std::size_t point = line.find('.', at);
+  return point < end ? end - point - 1 : 0;
 }
 
 // The found lines without their response times.
@@ -72,15 +91,16 @@ TEST_F(HostScan, FindsUnitsAndTheirLineSettingsAndTellsGarbleFromSilence) {
                                bus.host_options()));
   ASSERT_EQ(run.status, 0) << run.transcript();
   const std::string reads = " of " + std::to_string(kReads) + " reads answered";
-  EXPECT_EQ(found_units(run),
-            (std::vector<std::string>{
-                "found unit 3 at 19200 8N1: a unit of this type, " + std::to_string(kReads) + reads,
-                "found unit 5 at 19200 8N1: another Modbus device, " +
-                    std::to_string(kOtherDeviceAnswers) + reads + ", " +
-                    std::to_string(kReads - kOtherDeviceAnswers) +
-                    " refused (exception 02: illegal data address)",
-                "found unit 7 at 19200 8N1: a unit of this type, " + std::to_string(kReads) + reads,
-            }))
+  EXPECT_EQ(found_units(run), (std::vector<std::string>{
+                                  "found unit 3 at 19200 8N1: a unit of this type, " +
+                                      std::to_string(kReads) + reads + kPlausible,
+                                  "found unit 5 at 19200 8N1: another Modbus device, " +
+                                      std::to_string(kOtherDeviceAnswers) + reads + ", " +
+                                      std::to_string(kReads - kOtherDeviceAnswers) +
+                                      " refused (exception 02: illegal data address)",
+                                  "found unit 7 at 19200 8N1: a unit of this type, " +
+                                      std::to_string(kReads) + reads + kPlausible,
+                              }))
       << run.transcript();
   EXPECT_EQ(run.out_starting("bytes at "),
             std::vector<std::string>{"bytes at 19200 8E1 but no valid frame (unit addresses 3, 5, "
@@ -98,6 +118,35 @@ TEST_F(HostScan, FindsUnitsAndTheirLineSettingsAndTellsGarbleFromSilence) {
   EXPECT_EQ(poll.status_documents().size(), 1u);
 }
 
+// The command line printed for the line's last address, a unit that answers
+// in 700 ms (after the probe's and the poll's time-outs), polls it.
+TEST_F(HostScan, PrintsACommandThatPollsASlowUnit) {
+  sim::ServerOptions options;
+  options.unit_ids = {4};
+  options.line = sim::LineFormat{19200, 'N', 8, 1};
+  sim::FaultRule slow;
+  slow.kind = sim::FaultKind::delay;
+  slow.delay_ms = 700;
+  options.faults.rules = {slow};
+  SimulatedBus bus(Transport::rtu, options);
+  const HostRun run =
+      run_host(folder_, joined({"scan", "--baud", "19200", "--parity", "NONE", "--unit-ids", "2,4"},
+                               bus.host_options()));
+  ASSERT_EQ(run.status, 0) << run.transcript();
+  const auto heading =
+      std::find(run.out.begin(), run.out.end(), "and the command line that polls it:");
+  ASSERT_NE(heading, run.out.end()) << run.transcript();
+  std::istringstream words(heading[1]);
+  std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
+  ASSERT_EQ(command.front(), "velmocair-host") << heading[1];
+  EXPECT_NE(heading[1].find(" --timeout-ms "), std::string::npos) << heading[1];
+  command.erase(command.begin());
+  command.insert(command.end(), {"--cycles", "1", "--status"});
+  const HostRun poll = run_host(folder_, command);
+  EXPECT_EQ(poll.status, 0) << heading[1] << "\n" << poll.transcript();
+  EXPECT_EQ(poll.status_documents().size(), 1u);
+}
+
 TEST_F(HostScan, FindsTheUnitIdsAnEndpointServes) {
   sim::ServerOptions options;
   options.unit_ids = {2, 4};
@@ -109,6 +158,8 @@ TEST_F(HostScan, FindsTheUnitIdsAnEndpointServes) {
   ASSERT_EQ(run.status, 0) << run.transcript();
   std::map<int, Json::Value> found;
   for (const std::string& line : run.out) {
+    // Times as the text shows them: at most two decimals.
+    EXPECT_LE(decimals_of(line, "\"response_ms\":"), 2u) << line;
     const Json::Value unit = parsed(line);
     found[unit["unit_id"].asInt()] = unit;
   }
@@ -135,6 +186,46 @@ TEST_F(HostScan, FindsTheUnitAnIndependentImplementationServes) {
   const Json::Value found = parsed(run.out[0]);
   EXPECT_EQ(found["unit_id"].asInt(), 1);
   EXPECT_EQ(found["answered"].asInt(), kReads) << run.out[0];
+}
+
+// On a terminal of 60 columns the progress line is cut to 59, so that it
+// never wraps and each refresh overwrites the last.
+TEST_F(HostScan, KeepsItsProgressLineWithinTheTerminalsWidth) {
+  constexpr unsigned short kColumns = 60;
+  SimulatedBus bus(Transport::tcp, sim::ServerOptions{});
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  winsize size{};
+  size.ws_col = kColumns;
+  ASSERT_EQ(ioctl(terminal, TIOCSWINSZ, &size), 0);
+  ChildProcess scan(
+      joined({VELMOCAIR_HOST_PATH, "scan", "--unit-ids", "1-4", "--timeout-ms", "100"},
+             bus.host_options()),
+      folder_.path("scan.out"), ptsname(terminal));
+  EXPECT_EQ(scan.wait(kRunLimit), 0) << read_file(folder_.path("scan.out"));
+  std::string shown;
+  char buffer[4096];
+  pollfd readable{terminal, POLLIN, 0};
+  while (poll(&readable, 1, 0) > 0) {
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) {
+      break;
+    }
+    shown.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(terminal);
+  const std::string clear = "\r\033[K";
+  std::size_t lines = 0;
+  for (std::size_t at = shown.find(clear); at != std::string::npos;) {
+    const std::size_t next = shown.find(clear, at + clear.size());
+    const std::string line = shown.substr(at + clear.size(), next - at - clear.size());
+    EXPECT_LT(line.size(), kColumns) << line;
+    lines += line.empty() ? 0 : 1;
+    at = next;
+  }
+  EXPECT_GT(lines, 0u) << shown;
 }
 
 TEST_F(HostScan, EndsOnSigintWithWhatItFound) {

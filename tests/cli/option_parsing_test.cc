@@ -89,11 +89,11 @@ TEST(OptionParsing, RefusesBadOptionsWithOneLine) {
       {{"scan", "--rtu", "/dev/ttyS0", "--baud", "9600,9600"},  "--baud: '9600' given twice"},
       {{"scan", "--rtu", "/dev/ttyS0", "--parity", "none,mark"}, "--parity: expected none, even or odd, got 'mark'"},
       {{"scan", "--tcp", "a:1", "--baud", "9600"},    "need --rtu"},
-      {{"scan", "--tcp", "a:1", "--unit-ids", "300-1"}, "--unit-ids: expected unit addresses A-B within 1..247, got '300-1'"},
+      {{"scan", "--tcp", "a:1", "--unit-ids", "300-1"}, "--unit-ids: expected unit addresses such as 1,5,9-12 within 1..247, got '300-1'"},
       {{"scan", "--tcp", "a:1", "--unit-ids", "9-3"}, "--unit-ids: the range 9-3 runs backwards"},
       {{"scan", "--tcp", "a:1", "--unit-ids", "0-5"}, "--unit-ids: 0 is the broadcast address, never probed"},
       {{"scan", "--tcp", "a:1", "--cycles", "2"},     "unknown option --cycles"},
-
+      {{"scan", "--tcp", "a:1", "--unit-ids", "1,5-7,6"}, "--unit-ids: unit address 6 is given twice"},
   };
   // clang-format on
   for (const BadCommandLine& test : cases) {
@@ -129,8 +129,7 @@ TEST(OptionParsing, ShowsHelpForEveryMode) {
       {{"history", "alarms", "-h"},     {"--from TIME", "--to TIME", "alarm events", "--output FILE"},                                        {"--format", "--bom"}},
       {{"history", "plot", "--help"},   {"--values KEY,...", "FILE.svg or FILE.png", "gnuplot"},                                              {"--bom"}},
       {{"--help"},            {"--history-keep DURATION", "--history-max-size SIZE", "--stats", "--rs485", "scan --rtu DEVICE"},            {}},
-      {{"scan", "--help"},    {"scan --rtu DEVICE | --tcp HOST:PORT", "--baud LIST", "--parity LIST", "--unit-ids A-B", "--first", "--json", "broadcast", "exit status: 0 a unit answered"}, {"--cycles", "--baud N", "--stats"}},
-
+      {{"scan", "--help"},    {"scan --rtu DEVICE | --tcp HOST:PORT", "--baud LIST", "--parity LIST", "--unit-ids LIST", "--first", "--json", "broadcast", "exit status: 0 a unit answered"}, {"--cycles", "--baud N", "--stats"}},
   };
   // clang-format on
   for (const HelpCase& test : cases) {
