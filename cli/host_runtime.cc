@@ -70,6 +70,9 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
         std::move(link), std::move(members), options.schedule,
         [this, unit_of_slot](const sitehost::CycleReport& report) {
           const std::size_t unit = unit_of_slot[report.unit];
+          if (cycle_hook_) {
+            cycle_hook_(unit, report);
+          }
           HostEvent event =
               event_of(report.completed ? HostEvent::cycle_completed : HostEvent::cycle_failed,
                        unit, report.round, report.failure);
@@ -237,7 +240,29 @@ std::future<void> HostRuntime::submit(std::size_t unit, sitehost::BusJob job) {
   return buses_[target.bus]->submit(target.slot, std::move(job));
 }
 
+void HostRuntime::poll_soon(std::size_t unit) {
+  const Unit& target = units_.at(unit);
+  if (target.config.bus) {
+    buses_[target.bus]->poll_soon();
+  }
+}
+
+bool HostRuntime::read_status_document(std::size_t unit, const DocumentReader& read) {
+  Unit& target = units_.at(unit);
+  const std::lock_guard<std::mutex> turn(*target.status_turn);
+  const Json::Value* document = nullptr;
+  int length = 0;
+  if (target.device->DeviceIoControl(kStatusReferenceCode, nullptr, 0, &document,
+                                     static_cast<int>(sizeof document), length) != 0 ||
+      length != static_cast<int>(sizeof document) || document == nullptr) {
+    return false;
+  }
+  read(*document);
+  return true;
+}
+
 std::string HostRuntime::status_text(std::size_t unit) {
+  const std::lock_guard<std::mutex> turn(*units_.at(unit).status_turn);
   ORBSPDevice& device = *units_.at(unit).device;
   std::vector<char> text(kStatusTextCapacity);
   int length = 0;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/runtime/mqtt_request.h"
+
 namespace velmocair::cli {
 
 // What velmocair-host does; `history` alone only shows its help.
@@ -56,6 +58,7 @@ struct HostOptions {
   bool status = false;  // print each completed cycle's 801 text
   bool view = false;    // print the readable view even when not on a terminal
   bool stats = false;   // print each unit's link statistics at the end
+  MqttRequest mqtt;     // poll: --mqtt URL, --mqtt-read-only
   // command
   std::string action;
   std::optional<int> value;

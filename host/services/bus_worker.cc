@@ -70,6 +70,14 @@ std::future<void> BusWorker::submit(std::size_t unit, BusJob job) {
   return done;
 }
 
+void BusWorker::poll_soon() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    round_asked_ = true;
+  }
+  wake_.notify_all();
+}
+
 void BusWorker::run() {
   run_jobs();
   for (int round = 1; schedule_.rounds < 0 || round <= schedule_.rounds; ++round) {
@@ -191,6 +199,9 @@ bool BusWorker::idle_until(std::optional<std::chrono::steady_clock::time_point> 
       lock.lock();
     } else if (!until) {
       wake_.wait(lock);
+    } else if (round_asked_) {
+      round_asked_ = false;
+      return true;
     } else if (std::chrono::steady_clock::now() >= *until ||
                wake_.wait_until(lock, *until) == std::cv_status::timeout) {
       return !stop_;

@@ -73,6 +73,9 @@ class BusWorker {
   // Queues a job for one of the bus's units; the future is ready once it ran
   // (or broken when the bus stopped first).
   std::future<void> submit(std::size_t unit, BusJob job);
+  // Starts the next round as soon as the one in progress (or the wait for
+  // the interval) is over, so that a command's effect is read back at once.
+  void poll_soon();
 
   const std::vector<BusUnit>& units() const { return units_; }
   const ModbusLink& link() const { return *link_; }
@@ -105,6 +108,7 @@ class BusWorker {
   std::condition_variable wake_;
   std::vector<QueuedJob> jobs_;
   bool stop_ = false;
+  bool round_asked_ = false;  // poll_soon()
   bool rounds_done_ = false;
   std::thread thread_;
 };
