@@ -9,6 +9,8 @@ namespace {
 
 // Large enough for the status text; a longer one is fetched again.
 constexpr std::size_t kStatusTextCapacity = 1 << 16;
+// poll_next_second() starts this far into the second, clear of its edge.
+constexpr std::chrono::milliseconds kPastTheSecond{10};
 
 HostEvent event_of(HostEvent::Kind kind, std::size_t unit, int round, std::string text,
                    unsigned short alarm_index = 0) {
@@ -240,11 +242,16 @@ std::future<void> HostRuntime::submit(std::size_t unit, sitehost::BusJob job) {
   return buses_[target.bus]->submit(target.slot, std::move(job));
 }
 
-void HostRuntime::poll_soon(std::size_t unit) {
+void HostRuntime::poll_next_second(std::size_t unit) {
   const Unit& target = units_.at(unit);
-  if (target.config.bus) {
-    buses_[target.bus]->poll_soon();
+  if (!target.config.bus) {
+    return;
   }
+  using std::chrono::duration_cast;
+  const auto into_second = duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1));
+  buses_[target.bus]->poll_at(std::chrono::steady_clock::now() + std::chrono::seconds(1) -
+                              into_second + kPastTheSecond);
 }
 
 bool HostRuntime::read_status_document(std::size_t unit, const DocumentReader& read) {

@@ -88,8 +88,11 @@ class HostRuntime {
 
   // Runs `job` on the unit's bus thread between two poll requests.
   std::future<void> submit(std::size_t unit, sitehost::BusJob job);
-  // The unit's bus starts its next round without waiting for the interval.
-  void poll_soon(std::size_t unit);
+  // The unit's bus polls again from the next whole second of the clock on,
+  // without waiting for the interval: a device's document and its record's
+  // time stamp have whole seconds, so a cycle completing in the second of
+  // the one before would show the document of before.
+  void poll_next_second(std::size_t unit);
 
   // The status document as text (DeviceIoControl code 801), from this thread.
   std::string status_text(std::size_t unit);

@@ -109,7 +109,7 @@ void SiteGateway::run_command(const mqtt::CommandRequest& request, mqtt::Command
                                    what](SPModbus& device, const sitehost::CarryOut& carry_out) {
       job(device, carry_out);
       // The state the command left is read back at once.
-      runtime_.poll_soon(unit);
+      runtime_.poll_next_second(unit);
       print_error(what + describe(*outcome));
       reply({confirmed(*outcome), describe(*outcome)});
     });
