@@ -168,8 +168,7 @@ BrokerLink::Counts BrokerLink::counts() const {
   return counts;
 }
 
-bool BrokerLink::publish(const std::string& topic, std::string_view payload, Retain retain,
-                         Qos qos) {
+bool BrokerLink::publish(const std::string& topic, std::string_view payload, Retain retain) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock,
@@ -181,7 +180,7 @@ bool BrokerLink::publish(const std::string& topic, std::string_view payload, Ret
   }
   const int code =
       mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                        payload.data(), static_cast<int>(qos), retain == Retain::yes);
+                        payload.data(), kQos, retain == Retain::yes);
   const std::lock_guard<std::mutex> lock(mutex_);
   if (code != MOSQ_ERR_SUCCESS) {
     in_flight_ -= in_flight_ > 0 ? 1 : 0;

@@ -19,10 +19,6 @@ struct mosquitto_message;
 namespace velmocair::mqtt {
 
 enum class Retain : bool { no = false, yes = true };
-// At most once: for a message the next of its kind replaces (a broker may
-// drop it for a subscriber that is behind). At least once: for what must
-// arrive (discovery, availability, values published on change, results).
-enum class Qos : unsigned char { at_most_once = 0, at_least_once = 1 };
 
 // What the link reports, each on the link's network thread.
 struct LinkHandlers {
@@ -43,9 +39,10 @@ struct Will {
 // thread of its own: it connects, reconnects after any failure (refusal,
 // TLS, name lookup, a broker that stops answering within the keep-alive)
 // with a back-off from 0.5 s doubling to 30 s, and says once per series of
-// failures why. Messages go at the QoS the caller chooses, at most
-// `window` of them unsent or unconfirmed at a time, so that the library
-// never holds more than that.
+// failures why. Every message goes at QoS 1 (a broker may drop QoS 0
+// messages for a subscriber that is behind, and Home Assistant would keep
+// a stale value), at most `window` of them unconfirmed at a time, so that
+// the library never holds more than that.
 class BrokerLink {
  public:
   BrokerLink(const BrokerSettings& settings, const std::string& password, const Will& will,
@@ -58,8 +55,7 @@ class BrokerLink {
   bool connected() const;
   // Waits while the window is full; false when the link is not connected,
   // or stops being so meanwhile.
-  bool publish(const std::string& topic, std::string_view payload, Retain retain,
-               Qos qos = Qos::at_least_once);
+  bool publish(const std::string& topic, std::string_view payload, Retain retain);
   // From now on publish() returns false at once: whoever waits for room
   // goes on.
   void refuse_publishing();

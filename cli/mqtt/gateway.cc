@@ -137,8 +137,7 @@ class Gateway::Worker {
   void backfill_some();
   void handle_set(const SetMessage& message);
   void refuse(std::size_t unit, const std::string& word, const std::string& why);
-  bool send(const std::string& topic, std::string_view payload, Retain retain,
-            Qos qos = Qos::at_least_once);
+  bool send(const std::string& topic, std::string_view payload, Retain retain);
 
   // Called on the link's network thread.
   void on_connected();
@@ -480,9 +479,8 @@ bool Gateway::Worker::publish_state(Unit& unit, const UnitValues& next, const Re
   if (sent && (full || alarms_differ(next, unit.current))) {
     sent = send(topics_.alarms(id), alarms_payload(next, iso), Retain::yes);
   }
-  // Each cycle's document replaces the one before: at most once.
-  const bool document_sent = sent && send(topics_.document(id), document_text(next, time),
-                                          Retain::yes, Qos::at_most_once);
+  const bool document_sent =
+      sent && send(topics_.document(id), document_text(next, time), Retain::yes);
   if (&next != &unit.current) {
     unit.current = next;
   }
@@ -504,10 +502,8 @@ bool Gateway::Worker::publish_state(Unit& unit, const UnitValues& next, const Re
 
 bool Gateway::Worker::publish_link(Unit& unit) {
   const RecordTime now = local_time_now();
-  // Replaced within a minute, or at the next failed cycle: at most once.
   if (!send(topics_.link(unit.identity.topic_id),
-            link_payload(unit.link, unit.dropped, iso_time(now)), Retain::yes,
-            Qos::at_most_once)) {
+            link_payload(unit.link, unit.dropped, iso_time(now)), Retain::yes)) {
     return false;
   }
   unit.link_published_at = options_.clock();
@@ -651,9 +647,8 @@ void Gateway::Worker::refuse(std::size_t unit, const std::string& word, const st
   }
 }
 
-bool Gateway::Worker::send(const std::string& topic, std::string_view payload, Retain retain,
-                           Qos qos) {
-  return link_->publish(topic, payload, retain, qos);
+bool Gateway::Worker::send(const std::string& topic, std::string_view payload, Retain retain) {
+  return link_->publish(topic, payload, retain);
 }
 
 Gateway::Gateway(GatewayOptions options) : worker_(std::make_unique<Worker>(std::move(options))) {}
