@@ -17,6 +17,20 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr char kCsvLineEnd[] = "\r\n";
 // Text gathered before it is written out.
 constexpr std::size_t kWriteChunk = 1 << 16;
+constexpr std::size_t kStampOffset = offsetof(Velmocair_Data_t, time_stamp);
+
+// The record's own time stamp as the document shows it ("2024-1-2 3:4:5"):
+// the time the cycle completed, which the decoding device would replace
+// with the time of decoding.
+std::string stamp_text(const std::vector<unsigned char>& record) {
+  if (record.size() < kStampOffset + sizeof(Velmocair_Data_t::time_stamp)) {
+    return {};
+  }
+  const unsigned char* stamp = record.data() + kStampOffset;
+  return std::to_string(stamp[0] | (stamp[1] << 8)) + "-" + std::to_string(stamp[2]) + "-" +
+         std::to_string(stamp[3]) + " " + std::to_string(stamp[4]) + ":" +
+         std::to_string(stamp[5]) + ":" + std::to_string(stamp[6]);
+}
 
 // Writes the rows in one format.
 class RowWriter {

@@ -109,17 +109,6 @@ const Json::Value* RecordDecoder::document(const std::vector<unsigned char>& rec
   return document;
 }
 
-std::string stamp_text(const std::vector<unsigned char>& record) {
-  constexpr std::size_t kStamp = offsetof(Velmocair_Data_t, time_stamp);
-  if (record.size() < kStamp + sizeof(Velmocair_Data_t::time_stamp)) {
-    return {};
-  }
-  const unsigned char* stamp = record.data() + kStamp;
-  return std::to_string(stamp[0] | (stamp[1] << 8)) + "-" + std::to_string(stamp[2]) + "-" +
-         std::to_string(stamp[3]) + " " + std::to_string(stamp[4]) + ":" +
-         std::to_string(stamp[5]) + ":" + std::to_string(stamp[6]);
-}
-
 bool RecordDecoder::active_points(const std::vector<unsigned char>& record,
                                   std::vector<AlarmPoint>& active) {
   recorder_->clear();

@@ -20,11 +20,6 @@ struct AlarmPoint {
 
 class AlarmRecorder;
 
-// The record's own time stamp as the document shows it ("2024-1-2 3:4:5"):
-// the time the cycle completed, which a decoding device would replace with
-// the time of decoding. Empty for a record too short to hold one.
-std::string stamp_text(const std::vector<unsigned char>& record);
-
 // Stored records decoded through the plug-in, as the host sees them live:
 // the status document a device builds from a record (LoadFromCache, then
 // the document by reference, code 803), and the alarm points its

@@ -6,7 +6,6 @@
 #include "cli/event_printer.h"
 #include "cli/exit_status.h"
 #include "cli/history/stored_records.h"
-#include "cli/plugin_library.h"
 
 namespace velmocair::cli {
 namespace {
@@ -64,9 +63,7 @@ SiteGateway::SiteGateway(HostRuntime& runtime, const MqttRequest& request,
       run_command(command, std::move(reply));
     };
     if (!options.history_path.empty()) {
-      gateway.history =
-          stored_records(options.history_path,
-                         options.plugin_path.empty() ? default_plugin_path() : options.plugin_path);
+      gateway.history = stored_records(options.history_path);
     }
     gateway.notice = print_error;
     gateway_ = std::make_unique<mqtt::Gateway>(std::move(gateway));

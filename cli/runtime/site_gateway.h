@@ -18,8 +18,7 @@ namespace velmocair::cli {
 // new state is read back. With a history the bridge backfills from it.
 class SiteGateway {
  public:
-  // Throws UsageError for broker settings the bridge cannot use (one line),
-  // RunError when the plug-in cannot be loaded for backfill.
+  // Throws UsageError for broker settings the bridge cannot use (one line).
   SiteGateway(HostRuntime& runtime, const MqttRequest& request, const RuntimeOptions& options);
   // Stops the buses (the exchange in progress ends first), then the bridge,
   // which publishes "offline" and disconnects.
