@@ -1,14 +1,14 @@
 #!/usr/bin/python3
 """velmocair-host on one fleet with the MQTT bridge and without.
 
-    fleet_mqtt.py BUILD_DIR [ENDPOINTS] [UNITS_PER_ENDPOINT] [REPEATS]
+    fleet_mqtt.py BUILD_DIR [ENDPOINTS] [UNITS_PER_ENDPOINT] [REPEATS] [INTERVAL] [ROUNDS]
 
 Debian's mosquitto on a free loopback port, and ENDPOINTS simulators
 (default 5) of UNITS_PER_ENDPOINT unit addresses (default 20) that the host
-polls back to back with a history and an 801 text per completed cycle, once
-with --mqtt and once without. Each figure is the difference between a long
-and a short run over the rounds between them (measure.per_cycle), after
-enough rounds for the discovery of every unit to have gone out; medians of
+polls every INTERVAL seconds (default 0: back to back) with a history and
+an 801 text per completed cycle, once with --mqtt and once without. Each
+figure is the difference between a run of 2 x ROUNDS rounds (default 150)
+and one of ROUNDS, which outlasts the discovery of every unit; medians of
 REPEATS (default 3): CPU per unit-cycle with and without the bridge, the
 bridge's share, and memory per unit with the bridge (peak resident memory
 of the fleet less that of a one-unit host, over the units).
@@ -26,10 +26,7 @@ import measure
 DEFAULT_ENDPOINTS = 5
 DEFAULT_UNITS_PER_ENDPOINT = 20
 DEFAULT_REPEATS = 3
-# Discovery sends 244 configurations per unit on connecting; these rounds
-# of the short run outlast it.
-WARM_UP_ROUNDS = 150
-ROUNDS = 150
+DEFAULT_ROUNDS = 150
 CPU_GOAL_PERCENT = 5
 MEMORY_GOAL_KIB = 64
 KIB = 1024
@@ -61,9 +58,11 @@ def broker(work):
         process.wait(measure.STOP_TIMEOUT_SECONDS)
 
 
-def host_for(build, site, history_dir, url):
+def host_for(build, site, history_dir, url, interval):
     extra = ["--mqtt", url] if url else []
-    return lambda rounds: measure.host_command(build, ["--site", site, *extra], rounds, history_dir)
+    return lambda rounds: measure.host_command(
+        build, ["--site", site, *extra], rounds, history_dir, interval
+    )
 
 
 def main(argv):
@@ -71,6 +70,8 @@ def main(argv):
     endpoint_count = int(argv[2]) if len(argv) > 2 else DEFAULT_ENDPOINTS
     per_endpoint = int(argv[3]) if len(argv) > 3 else DEFAULT_UNITS_PER_ENDPOINT
     repeats = int(argv[4]) if len(argv) > 4 else DEFAULT_REPEATS
+    interval = argv[5] if len(argv) > 5 else "0"
+    rounds = int(argv[6]) if len(argv) > 6 else DEFAULT_ROUNDS
     with tempfile.TemporaryDirectory() as work, contextlib.ExitStack() as running:
         url = running.enter_context(broker(work))
         endpoints = [
@@ -84,9 +85,9 @@ def main(argv):
         load_before = measure.load_average()
         bridged, bare, one_unit = [], [], []
         for _ in range(repeats):
-            bridged.append(measure.per_cycle(host_for(build, site, work, url), WARM_UP_ROUNDS, ROUNDS))
-            bare.append(measure.per_cycle(host_for(build, site, work, None), WARM_UP_ROUNDS, ROUNDS))
-            one_unit.append(measure.run(host_for(build, single, work, url)(WARM_UP_ROUNDS)))
+            bridged.append(measure.per_cycle(host_for(build, site, work, url, interval), rounds, rounds))
+            bare.append(measure.per_cycle(host_for(build, site, work, None, interval), rounds, rounds))
+            one_unit.append(measure.run(host_for(build, single, work, url, interval)(rounds)))
         load_after = measure.load_average()
 
     def median(runs, field):
@@ -97,7 +98,7 @@ def main(argv):
     shares = [(a.cpu - b.cpu) / b.cpu * 100 for a, b in zip(bridged, bare)]
     memory_kib = (median(bridged, "max_rss_kib") - median(one_unit, "max_rss_kib")) / (units - 1)
     print(f"load average {load_before:.2f} before, {load_after:.2f} after; medians of {repeats}")
-    print(f"units {units} on {endpoint_count} buses, {ROUNDS} rounds after {WARM_UP_ROUNDS}")
+    print(f"units {units} on {endpoint_count} buses, {rounds} rounds after {rounds}, interval {interval} s")
     print(f"CPU per unit-cycle, with --mqtt   {with_bridge:9.1f} us")
     print(f"CPU per unit-cycle, without       {without:9.1f} us")
     print(f"the bridge's share                {measure.median(shares):9.1f} %   goal <= {CPU_GOAL_PERCENT} "
