@@ -5,18 +5,17 @@
 // is backfilled from the history. The bridge's own behaviour is tested
 // in-process in gateway_test.cc.
 #include <gtest/gtest.h>
-#include <json/reader.h>
 #include <json/writer.h>
 #include <signal.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <set>
-#include <sstream>
 
 #include "tests/command_line_host/host_run.h"
 #include "tests/mqtt/broker_process.h"
 #include "tests/mqtt/mqtt_listener.h"
+#include "tests/support/scripted_host.h"
 
 namespace velmocair::testing {
 namespace {
@@ -29,17 +28,6 @@ constexpr char kClimate[] = "homeassistant/climate/velmocair_1/climate/config";
 constexpr char kUpdateTime[] = "更新时间";
 constexpr int kTemperatureSetPoint = 3501;
 constexpr int kStartingSetPoint = 240;  // 24.0 in tenths
-
-Json::Value parsed(const std::string& text) {
-  Json::CharReaderBuilder builder;
-  Json::Value value;
-  std::string errors;
-  std::istringstream stream(text);
-  if (!Json::parseFromStream(builder, stream, &value, &errors)) {
-    ADD_FAILURE() << "not JSON: " << text;
-  }
-  return value;
-}
 
 // The simulator's unit 1 with its temperature set-point at 24.
 sim::ServerOptions unit_with_set_point(const ScratchFolder& folder) {
@@ -66,8 +54,8 @@ class BridgedHost {
 
   BridgedHost(const BrokerProcess& broker, Options options)
       : bus_(Transport::tcp, unit_with_set_point(folder_)) {
-    Json::Value site = parsed(read_file(bus_.write_site(folder_, {
-                                                                     {"crac-1", 1}
+    Json::Value site = parse_json(read_file(bus_.write_site(folder_, {
+                                                                         {"crac-1", 1}
     })));
     std::vector<std::string> argv{VELMOCAIR_HOST_PATH, "--site", folder_.path("site.json"),
                                   "--interval", options.interval};
@@ -120,7 +108,7 @@ bool wait_for_result(const MqttListener& listener, const std::string& result) {
       [&](const std::vector<MqttListener::Message>& messages) {
         return std::any_of(messages.begin(), messages.end(), [&](const auto& message) {
           return message.topic == kResult &&
-                 parsed(message.payload)["result"].asString().rfind(result, 0) == 0;
+                 parse_json(message.payload)["result"].asString().rfind(result, 0) == 0;
         });
       },
       kBrokerWait);
@@ -144,13 +132,13 @@ TEST(MqttHost, ALateSubscriberSeesTheRetainedDiscoveryAndTheUnitsState) {
   for (const MqttListener::Message& message : late.messages()) {
     EXPECT_TRUE(message.retained) << message.topic;
   }
-  const Json::Value climate = parsed(late.latest().at(kClimate));
+  const Json::Value climate = parse_json(late.latest().at(kClimate));
   EXPECT_EQ(climate["temperature_command_topic"].asString(), "velmocair/crac-1/set/temperature");
   EXPECT_EQ(climate["device"]["name"].asString(), "crac-1");
   // The value is the unit's register, in tenths.
-  const double shown = parsed(late.latest().at(return_air))["value"].asDouble();
+  const double shown = parse_json(late.latest().at(return_air))["value"].asDouble();
   EXPECT_NEAR(shown, host.unit().registers(1, 8005, 1).at(0) / 10.0, 0.01);
-  EXPECT_EQ(parsed(late.latest().at(kDocument))["参数设定"]["回风温度设定值"].asDouble(), 24.0);
+  EXPECT_EQ(parse_json(late.latest().at(kDocument))["参数设定"]["回风温度设定值"].asDouble(), 24.0);
 }
 
 TEST(MqttHost, ASetPointRoundTripsThroughTheUnitAndIsReadBackAtOnce) {
@@ -164,13 +152,14 @@ TEST(MqttHost, ASetPointRoundTripsThroughTheUnitAndIsReadBackAtOnce) {
   listener.publish("velmocair/crac-1/set/temperature", "19");
   ASSERT_TRUE(wait_for_result(listener, "confirmed")) << host.transcript();
   EXPECT_EQ(host.set_point(), 190);
-  const Json::Value result = parsed(on_topic(listener, kResult).back().payload);
+  const Json::Value result = parse_json(on_topic(listener, kResult).back().payload);
   EXPECT_TRUE(result["confirmed"].asBool());
   EXPECT_EQ(result["value"].asInt(), 19);
   EXPECT_TRUE(listener.wait_for("velmocair/crac-1/value/number-r3501", "", kBrokerWait, before))
       << host.transcript();
-  EXPECT_EQ(parsed(listener.latest().at("velmocair/crac-1/value/number-r3501"))["value"].asDouble(),
-            19.0);
+  EXPECT_EQ(
+      parse_json(listener.latest().at("velmocair/crac-1/value/number-r3501"))["value"].asDouble(),
+      19.0);
 }
 
 struct RefusedCommand {
@@ -296,13 +285,13 @@ TEST(MqttHost, AnOutageWithAHistoryIsBackfilledWithExactlyTheMissingRecords) {
   std::vector<std::string> backfilled;
   // The simulator's readings stay: every document is the first but for
   // its time, whether the bridge had it from the device or the history.
-  Json::Value first = parsed(recorder.payloads(kDocument).front());
+  Json::Value first = parse_json(recorder.payloads(kDocument).front());
   first.removeMember(kUpdateTime);
   for (const MqttListener::Message& message : recorder.messages()) {
     if (message.topic != kBackfill && (message.topic != kDocument || message.retained)) {
       continue;
     }
-    Json::Value document = parsed(message.payload);
+    Json::Value document = parse_json(message.payload);
     (message.topic == kBackfill ? backfilled : live).push_back(document[kUpdateTime].asString());
     document.removeMember(kUpdateTime);
     EXPECT_EQ(document, first) << message.topic;
