@@ -1,5 +1,7 @@
 #include "cli/runtime/site_gateway.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "cli/command_job.h"
@@ -13,6 +15,9 @@ namespace {
 constexpr double kMicrosecondsPerMillisecond = 1000.0;
 constexpr double kMedian = 0.5;
 constexpr double kPercentile99 = 0.99;
+// A unit goes offline after this many intervals without a completed cycle
+// (and never sooner than the bridge's default).
+constexpr int kIntervalsBeforeOffline = 3;
 
 double milliseconds(sitehost::ResponseTimes::Duration time) {
   return static_cast<double>(time.count()) / kMicrosecondsPerMillisecond;
@@ -59,6 +64,9 @@ SiteGateway::SiteGateway(HostRuntime& runtime, const MqttRequest& request,
       gateway.units.push_back({runtime.unit(unit).name, runtime.unit(unit).data_id});
     }
     gateway.read_only = request.read_only;
+    gateway.offline_after = std::max<std::chrono::seconds>(
+        mqtt::kDefaultOfflineAfter, std::chrono::ceil<std::chrono::seconds>(
+                                        kIntervalsBeforeOffline * options.schedule.interval));
     gateway.on_command = [this](const mqtt::CommandRequest& command, mqtt::CommandReply reply) {
       run_command(command, std::move(reply));
     };
