@@ -93,17 +93,17 @@ def spread(values):
     return f"{min(values) / middle:.2f}..{max(values) / middle:.2f}"
 
 
-def host_command(build, units, cycles, history_dir=None):
+def host_command(build, units, cycles, history_dir=None, interval=0):
     """velmocair-host polling `units` (["--tcp", ENDPOINT] or ["--site",
-    FILE]) back to back, printing every 801 text; with a fresh history file
-    in history_dir when given."""
+    FILE]) back to back (or every `interval` seconds), printing every 801
+    text; with a fresh history file in history_dir when given."""
     command = [
         f"{build}/cli/velmocair-host",
         *units,
         "--cycles",
         str(cycles),
         "--interval",
-        "0",
+        str(interval),
         "--status",
     ]
     if history_dir is not None:

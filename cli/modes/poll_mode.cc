@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "cli/gateway/site_gateway.h"
 #include "cli/modes/modes.h"
 #include "cli/options/exit_status.h"
 #include "cli/runtime/interrupt.h"
@@ -15,13 +16,24 @@ namespace {
 constexpr std::chrono::milliseconds kWakeInterval{100};
 constexpr double kMillisecondsPerSecond = 1000.0;
 
+// The bridge the command line or else the site file asks for.
+MqttRequest mqtt_request(const HostOptions& options, const UnitSource& source) {
+  MqttRequest request = options.mqtt.url.empty() ? source.mqtt() : options.mqtt;
+  request.read_only = request.read_only || options.mqtt.read_only;
+  if (request.read_only && request.url.empty()) {
+    throw UsageError(
+        "--mqtt-read-only: give the broker with --mqtt URL or the site file's \"mqtt\"");
+  }
+  return request;
+}
+
 }  // namespace
 
 RuntimeOptions runtime_options(const HostOptions& options, const UnitSource& source, int rounds) {
   RuntimeOptions runtime;
   runtime.plugin_path = options.plugin;
-  runtime.history_path = options.history;
-  // The command line's limits stand before the site file's.
+  // The command line's history file and limits stand before the site file's.
+  runtime.history_path = options.history.empty() ? source.history_file() : options.history;
   const sitehost::Retention& site = source.retention();
   runtime.retention = {
       options.history_keep_seconds ? options.history_keep_seconds : site.keep_seconds,
@@ -67,13 +79,21 @@ void print_until_done(HostRuntime& runtime, EventPrinter& printer, bool stats) {
 
 int run_poll(const HostOptions& options) {
   const UnitSource source(options);
-  HostRuntime runtime(runtime_options(options, source, options.cycles.value_or(-1)),
-                      source.units());
+  const MqttRequest mqtt = mqtt_request(options, source);
+  const RuntimeOptions settings = runtime_options(options, source, options.cycles.value_or(-1));
+  HostRuntime runtime(settings, source.units());
   EventPrinter printer(runtime, status_output(options));
+  std::unique_ptr<SiteGateway> gateway;
+  if (!mqtt.url.empty()) {
+    gateway = std::make_unique<SiteGateway>(runtime, mqtt, settings);
+    gateway->start();
+  }
   runtime.reload_history();
   printer.print_queued();
   runtime.start();
   print_until_done(runtime, printer, options.stats);
+  // The buses have stopped: the bridge publishes "offline" and disconnects.
+  gateway.reset();
   return printer.failed_cycles() == 0 && runtime.lost_history_rows() == 0 ? kExitOk : kExitFailed;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "cli/mqtt/broker_settings.h"
 #include "cli/options/command_actions.h"
 #include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
@@ -84,6 +85,16 @@ ExportFormat parse_format(const std::string& text) {
   throw UsageError("--format: expected csv, jsonl or jsonl-compact, got '" + text + "'");
 }
 
+// A broker URL the bridge can use, checked now for a one-line error.
+std::string broker_url(const std::string& text) {
+  try {
+    mqtt::parse_broker_url(text, "--mqtt");
+  } catch (const mqtt::BrokerSettingsError& error) {
+    throw UsageError(error.what());
+  }
+  return text;
+}
+
 // clang-format off
 // option       value         modes     help, then on the next line the setter
 const OptionSpec kOptions[] = {
@@ -157,6 +168,10 @@ const OptionSpec kOptions[] = {
      [](HostOptions& o, const std::string&) { o.status = true; }},
     {"--view",      nullptr,       kRunning | kDecode, "print the readable view even when not on a terminal",
      [](HostOptions& o, const std::string&) { o.view = true; }},
+    {"--mqtt",      "URL",         kPoll,    "publish to an MQTT broker, with Home Assistant discovery, and take commands from it: mqtt[s]://[USER@]HOST[:PORT][/BASE][?KEY=VALUE&...] (see docs/mqtt.md)",
+     [](HostOptions& o, const std::string& v) { o.mqtt.url = broker_url(v); }},
+    {"--mqtt-read-only", nullptr,  kPoll,    "the MQTT bridge refuses every command",
+     [](HostOptions& o, const std::string&) { o.mqtt.read_only = true; }},
     {"--stats",     nullptr,       kRunning, "at the end, a table of each unit's link statistics",
      [](HostOptions& o, const std::string&) { o.stats = true; }},
     {"--json",      nullptr,       kCommand | kScan, "send the command in its JSON form (codes 320, 310)",

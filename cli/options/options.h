@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/options/mqtt_request.h"
+
 namespace velmocair::cli {
 
 // What velmocair-host does, a row each in cli/modes/mode_table.h; `history`
@@ -61,6 +63,7 @@ struct HostOptions {
   bool status = false;  // print each completed cycle's 801 text
   bool view = false;    // print the readable view even when not on a terminal
   bool stats = false;   // print each unit's link statistics at the end
+  MqttRequest mqtt;     // poll: --mqtt URL, --mqtt-read-only
   // command
   std::string action;
   std::optional<int> value;

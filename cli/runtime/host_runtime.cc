@@ -9,6 +9,8 @@ namespace {
 
 // Large enough for the status text; a longer one is fetched again.
 constexpr std::size_t kStatusTextCapacity = 1 << 16;
+// poll_next_second() starts this far into the second, clear of its edge.
+constexpr std::chrono::milliseconds kPastTheSecond{10};
 
 HostEvent event_of(HostEvent::Kind kind, std::size_t unit, int round, std::string text,
                    unsigned short alarm_index = 0) {
@@ -77,6 +79,9 @@ HostRuntime::HostRuntime(const RuntimeOptions& options, std::vector<UnitConfig> 
         std::move(link), std::move(members), options.schedule,
         [this, unit_of_slot](const sitehost::CycleReport& report) {
           const std::size_t unit = unit_of_slot[report.unit];
+          if (cycle_hook_) {
+            cycle_hook_(unit, report);
+          }
           HostEvent event =
               event_of(report.completed ? HostEvent::cycle_completed : HostEvent::cycle_failed,
                        unit, report.round, report.failure);
@@ -244,7 +249,34 @@ std::future<void> HostRuntime::submit(std::size_t unit, sitehost::BusJob job) {
   return buses_[target.bus]->submit(target.slot, std::move(job));
 }
 
+void HostRuntime::poll_next_second(std::size_t unit) {
+  const Unit& target = units_.at(unit);
+  if (!target.config.bus) {
+    return;
+  }
+  using std::chrono::duration_cast;
+  const auto into_second = duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1));
+  buses_[target.bus]->poll_at(std::chrono::steady_clock::now() + std::chrono::seconds(1) -
+                              into_second + kPastTheSecond);
+}
+
+bool HostRuntime::read_status_document(std::size_t unit, const DocumentReader& read) {
+  Unit& target = units_.at(unit);
+  const std::lock_guard<std::mutex> turn(*target.status_turn);
+  const Json::Value* document = nullptr;
+  int length = 0;
+  if (target.device->DeviceIoControl(kStatusReferenceCode, nullptr, 0, &document,
+                                     static_cast<int>(sizeof document), length) != 0 ||
+      length != static_cast<int>(sizeof document) || document == nullptr) {
+    return false;
+  }
+  read(*document);
+  return true;
+}
+
 std::string HostRuntime::status_text(std::size_t unit) {
+  const std::lock_guard<std::mutex> turn(*units_.at(unit).status_turn);
   ORBSPDevice& device = *units_.at(unit).device;
   std::vector<char> text(kStatusTextCapacity);
   int length = 0;

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <json/value.h>
+
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +42,11 @@ struct RuntimeOptions {
 // Events of every thread arrive in one queue for the thread that prints.
 class HostRuntime {
  public:
+  // Called on a unit's bus thread as each of its cycles ends, before the
+  // next one starts.
+  using CycleHook = std::function<void(std::size_t unit, const sitehost::CycleReport& report)>;
+  using DocumentReader = std::function<void(const Json::Value& document)>;
+
   // Loads the plug-in, creates and configures the devices, groups them onto
   // buses and opens the serial lines. Throws UsageError for a configuration
   // the devices or the buses refuse or a serial device that is no serial
@@ -55,6 +64,8 @@ class HostRuntime {
   // Hands each unit's newest stored record to its device's LoadFromCache.
   // Called before start(), so the reload precedes the first poll.
   void reload_history();
+  // Set before start().
+  void set_cycle_hook(CycleHook hook) { cycle_hook_ = std::move(hook); }
   void start();
   // Stops the buses, then writes the queued history.
   void stop();
@@ -77,9 +88,18 @@ class HostRuntime {
 
   // Runs `job` on the unit's bus thread between two poll requests.
   std::future<void> submit(std::size_t unit, sitehost::BusJob job);
+  // The unit's bus polls again from the next whole second of the clock on,
+  // without waiting for the interval: a device's document and its record's
+  // time stamp have whole seconds, so a cycle completing in the second of
+  // the one before would show the document of before.
+  void poll_next_second(std::size_t unit);
 
   // The status document as text (DeviceIoControl code 801), from this thread.
   std::string status_text(std::size_t unit);
+  // Hands `read` the status document in place (code 803); false when the
+  // device gives none. Requests of one unit's document, here and in
+  // status_text(), take turns: the device rebuilds it in place.
+  bool read_status_document(std::size_t unit, const DocumentReader& read);
 
   // The unit's alarm points that were raised and not cleared since.
   std::vector<sitehost::ActiveCheck> active_alarm_points(std::size_t unit) const {
@@ -95,6 +115,7 @@ class HostRuntime {
     SPModbus* modbus = nullptr;
     std::size_t bus = 0;
     std::size_t slot = 0;  // the unit's index on its bus
+    std::unique_ptr<std::mutex> status_turn = std::make_unique<std::mutex>();
   };
   struct BusPlan {
     sitehost::BusAddress address;
@@ -117,6 +138,7 @@ class HostRuntime {
   std::unique_ptr<sitehost::HistoryWriter> history_;
   std::vector<Unit> units_;
   std::vector<std::unique_ptr<sitehost::BusWorker>> buses_;
+  CycleHook cycle_hook_;
 };
 
 }  // namespace velmocair::cli

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "cli/mqtt/broker_settings.h"
 #include "cli/options/exit_status.h"
 #include "cli/options/value_parsing.h"
 #include "common/strict_json.h"
@@ -15,8 +16,9 @@
 namespace velmocair::cli {
 namespace {
 
-constexpr const char* kSiteKeys[] = {"units", "history"};
-constexpr const char* kHistoryKeys[] = {"keep", "max_size"};
+constexpr const char* kSiteKeys[] = {"units", "history", "mqtt"};
+constexpr const char* kHistoryKeys[] = {"file", "keep", "max_size"};
+constexpr const char* kMqttKeys[] = {"url", "read_only"};
 constexpr const char* kUnitKeys[] = {"name",    "data_id",    "transport",
                                      "setting", "timeout_ms", "retries"};
 constexpr const char* kTransportKeys[] = {"tcp",       "rtu",       "baud", "parity",
@@ -189,7 +191,7 @@ sitehost::Retention parse_history(const Json::Value& history, const std::string&
   if (!history.isObject()) {
     throw UsageError(where + ": must be an object");
   }
-  reject_unknown_keys(history, kHistoryKeys, where, "\"keep\", \"max_size\"");
+  reject_unknown_keys(history, kHistoryKeys, where, "\"file\", \"keep\", \"max_size\"");
   sitehost::Retention retention;
   if (history.isMember("keep")) {
     retention.keep_seconds = parse_duration(string_member(history, "keep", where), where + " keep");
@@ -199,6 +201,28 @@ sitehost::Retention parse_history(const Json::Value& history, const std::string&
         parse_size(string_member(history, "max_size", where), where + " max_size");
   }
   return retention;
+}
+
+MqttRequest parse_mqtt(const Json::Value& object, const std::string& origin) {
+  const std::string where = origin + ": mqtt";
+  if (!object.isObject()) {
+    throw UsageError(where + ": must be an object");
+  }
+  reject_unknown_keys(object, kMqttKeys, where, "\"url\", \"read_only\"");
+  MqttRequest request;
+  request.url = string_member(object, "url", where);
+  try {
+    mqtt::parse_broker_url(request.url, where + " url");
+  } catch (const mqtt::BrokerSettingsError& error) {
+    throw UsageError(error.what());
+  }
+  if (object.isMember("read_only")) {
+    if (!object["read_only"].isBool()) {
+      throw UsageError(where + ": \"read_only\" must be true or false");
+    }
+    request.read_only = object["read_only"].asBool();
+  }
+  return request;
 }
 
 }  // namespace
@@ -216,6 +240,12 @@ SiteFile parse_site_text(const std::string& text, const std::string& origin) {
   SiteFile site;
   if (root.isMember("history")) {
     site.history = parse_history(root["history"], origin);
+    if (root["history"].isMember("file")) {
+      site.history_file = string_member(root["history"], "file", origin + ": history");
+    }
+  }
+  if (root.isMember("mqtt")) {
+    site.mqtt = parse_mqtt(root["mqtt"], origin);
   }
   std::vector<UnitConfig>& units = site.units;
   std::set<std::string> names;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options/mqtt_request.h"
 #include "cli/runtime/unit_config.h"
 #include "host/services/history_retention.h"
 
@@ -24,11 +25,16 @@ namespace velmocair::cli {
 // before --timeout-ms and --retries. Serial keys other than "rtu" are optional
 // (baud: the unit's resolved rate; parity none, 8 data bits, 1 stop bit). Unknown keys, repeated
 // names or data ids are errors. Throws UsageError with a one-line reason.
-// An optional "history": {"keep": "30d", "max_size": "500MB"} bounds the
-// history (--history-keep, --history-max-size).
+// An optional "history": {"file": "site-a.sqlite", "keep": "30d",
+// "max_size": "500MB"} names the history file (--history) and bounds it
+// (--history-keep, --history-max-size). An optional "mqtt": {"url":
+// "mqtt://broker/velmocair", "read_only": false} starts the MQTT bridge
+// (--mqtt, --mqtt-read-only; docs/mqtt.md).
 struct SiteFile {
   std::vector<UnitConfig> units;
   sitehost::Retention history;
+  std::string history_file;  // empty: none
+  MqttRequest mqtt;          // url empty: no bridge
 };
 SiteFile parse_site_text(const std::string& text, const std::string& origin);
 SiteFile load_site_file(const std::string& path);

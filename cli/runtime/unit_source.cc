@@ -52,6 +52,8 @@ UnitSource::UnitSource(const HostOptions& options) {
     SiteFile site = load_site_file(flags.site_file);
     units_ = std::move(site.units);
     retention_ = site.history;
+    history_file_ = site.history_file;
+    mqtt_ = site.mqtt;
     return;
   }
   if (!flags.tcp.empty() || !flags.rtu.empty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/options/options.h"
@@ -29,11 +30,16 @@ class UnitSource {
   const std::vector<UnitConfig>& units() const { return units_; }
   // The site file's history limits; none without a site file.
   const sitehost::Retention& retention() const { return retention_; }
+  // The site file's history file and MQTT bridge; empty without them.
+  const std::string& history_file() const { return history_file_; }
+  const MqttRequest& mqtt() const { return mqtt_; }
 
  private:
   std::unique_ptr<sim::Server> simulator_;
   std::vector<UnitConfig> units_;
   sitehost::Retention retention_;
+  std::string history_file_;
+  MqttRequest mqtt_;
 };
 
 // The unit --tcp or --rtu names, with its configuration from the flags.

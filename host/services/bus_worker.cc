@@ -71,6 +71,14 @@ std::future<void> BusWorker::submit(std::size_t unit, BusJob job) {
   return done;
 }
 
+void BusWorker::poll_at(std::chrono::steady_clock::time_point at) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    round_at_ = round_at_ ? std::min(*round_at_, at) : at;
+  }
+  wake_.notify_all();
+}
+
 void BusWorker::run() {
   run_jobs();
   for (int round = 1; schedule_.rounds < 0 || round <= schedule_.rounds; ++round) {
@@ -190,12 +198,21 @@ bool BusWorker::idle_until(std::optional<std::chrono::steady_clock::time_point> 
       lock.unlock();
       run_jobs();
       lock.lock();
-    } else if (!until) {
-      wake_.wait(lock);
-    } else if (std::chrono::steady_clock::now() >= *until ||
-               wake_.wait_until(lock, *until) == std::cv_status::timeout) {
-      return !stop_;
+      continue;
     }
+    if (!until) {
+      wake_.wait(lock);
+      continue;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (round_at_ && now >= *round_at_) {
+      round_at_.reset();
+      return true;
+    }
+    if (now >= *until) {
+      return true;
+    }
+    wake_.wait_until(lock, round_at_ ? std::min(*until, *round_at_) : *until);
   }
   return false;
 }

@@ -73,6 +73,10 @@ class BusWorker {
   // Queues a job for one of the bus's units; the future is ready once it ran
   // (or broken when the bus stopped first).
   std::future<void> submit(std::size_t unit, BusJob job);
+  // Starts the next round at `at` (or once the round in progress is over)
+  // unless the interval starts it sooner, so that a command's effect is
+  // read back without waiting for the interval.
+  void poll_at(std::chrono::steady_clock::time_point at);
 
   const std::vector<BusUnit>& units() const { return units_; }
   const ModbusLink& link() const { return *link_; }
@@ -105,6 +109,7 @@ class BusWorker {
   std::condition_variable wake_;
   std::vector<QueuedJob> jobs_;
   bool stop_ = false;
+  std::optional<std::chrono::steady_clock::time_point> round_at_;  // poll_at()
   bool rounds_done_ = false;
   std::thread thread_;
 };

@@ -27,6 +27,8 @@ TEST(HostCommandLine, RefusesBadOptionsWithOneLineAndStatus2) {
       {{"--rtu", "/dev/null", "--cycles", "1"}, "cannot open rtu /dev/null: not a serial port"},
       {{"scan", "--rtu", "/dev/null"},          "cannot open rtu /dev/null: not a serial port"},
       {{"scan", "--rtu", "/tmp"},               "cannot open rtu /tmp: not a serial port"},
+      {{"--tcp", "a:1", "--mqtt-read-only"},          "--mqtt-read-only: give the broker with --mqtt URL"},
+      {{"--tcp", "a:1", "--mqtt", "mqtt://u@b?password_env=VELMOCAIR_UNSET"}, "the environment variable VELMOCAIR_UNSET (password_env) is not set"},
   };
   // clang-format on
   ScratchFolder folder;

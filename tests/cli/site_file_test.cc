@@ -100,11 +100,15 @@ struct BadSiteText {
   const char* says;
 };
 
-TEST(SiteFile, BoundsTheHistoryWithItsOwnKeys) {
+TEST(SiteFile, NamesAndBoundsTheHistoryAndNamesTheBroker) {
   const SiteFile site = parse_site_text(
       R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}],
-          "history": {"keep": "30d", "max_size": "1.5GiB"}})",
+          "history": {"file": "site-a.sqlite", "keep": "30d", "max_size": "1.5GiB"},
+          "mqtt": {"url": "mqtt://broker/site-a", "read_only": true}})",
       "site.json");
+  EXPECT_EQ(site.history_file, "site-a.sqlite");
+  EXPECT_EQ(site.mqtt.url, "mqtt://broker/site-a");
+  EXPECT_TRUE(site.mqtt.read_only);
   EXPECT_EQ(site.history.keep_seconds, 30 * 86400);
   EXPECT_EQ(site.history.max_bytes, 1610612736);
   EXPECT_TRUE(
@@ -151,6 +155,9 @@ TEST(SiteFile, RefusesMistakesNamingThePlace) {
                      {"name": "b", "data_id": 1, "transport": {"rtu": "/d"}}]})",          "data id 1 given twice"},
       {R"({"units": [{"name": "a", "name": "b"}]})",                                        "not valid JSON"},
       {R"({"units": [)",                                                                    "not valid JSON"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "mqtt": {"url": "http://b"}})",          "mqtt url: "},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "mqtt": {"url": "mqtt://b", "read_only": 1}})", "mqtt: \"read_only\" must be true or false"},
+      {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "mqtt": {"broker": "b"}})",           "mqtt: unknown key \"broker\""},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "history": []})",             "history: must be an object"},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "history": {"size": "1GB"}})", "history: unknown key \"size\""},
       {R"({"units": [{"name": "a", "data_id": 1, "transport": {"rtu": "/d"}}], "history": {"keep": "1"}})",   "history keep: expected a whole number"},

@@ -26,7 +26,7 @@ constexpr int kResultQuery = 0;
 constexpr std::chrono::seconds kGenerousWait{60};
 
 struct Bus {
-  Bus() {
+  explicit Bus(std::chrono::milliseconds interval = std::chrono::milliseconds(0)) {
     sim::ServerOptions options;
     options.tcp_port = 0;
     server = std::make_unique<sim::Server>(options);
@@ -46,10 +46,12 @@ struct Bus {
                                                sitehost::LinkTiming{
     }),
         std::vector<sitehost::BusUnit>{{"unit", &device, controller.get()}},
-        sitehost::BusSchedule{kRounds, std::chrono::milliseconds(0)},
-        [this](const sitehost::CycleReport& report) {
+        sitehost::BusSchedule{kRounds, interval}, [this](const sitehost::CycleReport& report) {
           const std::lock_guard<std::mutex> lock(mutex);
           reports.push_back(report);
+          if (on_report) {
+            on_report();
+          }
         });
   }
 
@@ -74,6 +76,7 @@ struct Bus {
   std::vector<std::string> calls;
   std::vector<sitehost::CycleReport> reports;
   std::function<void(const Json::Value&)> on_call;
+  std::function<void()> on_report;
 };
 
 TEST(BusWorker, SendsACommandBetweenPollRequestsAndRepollsTheInterruptedCycle) {
@@ -122,6 +125,17 @@ TEST(BusWorker, SendsACommandBetweenPollRequestsAndRepollsTheInterruptedCycle) {
   const auto first_publish = std::find(bus.calls.begin(), bus.calls.end(), "SendSP");
   EXPECT_LT(first_registers, write);
   EXPECT_LT(write, first_publish) << "the write went out inside the first round";
+}
+
+TEST(BusWorker, StartsTheNextRoundWhenAskedWithoutWaitingForTheInterval) {
+  // A day between rounds: the rounds after the first come only when asked.
+  Bus bus(std::chrono::hours(24));
+  bus.on_report = [&bus] { bus.worker->poll_at(Clock::now()); };
+  bus.worker->start();
+  ASSERT_TRUE(bus.wait_for_rounds());
+  bus.worker->stop();
+  ASSERT_EQ(bus.reports.size(), std::size_t{kRounds});
+  EXPECT_TRUE(bus.reports.back().completed) << bus.reports.back().failure;
 }
 
 TEST(BusWorker, BreaksTheFutureOfAJobItNeverRan) {

@@ -24,14 +24,18 @@ ROOMS = {
     "commands/": PLUGIN,
     "plugin/": PLUGIN,
     "simulator/": (),
-    "cli/options/": ("host/services/", "host/") + PLUGIN,
+    # The MQTT bridge: a library of its own, below everything that starts it.
+    "cli/mqtt/": ("host/services/", "host/") + PLUGIN,
+    "cli/options/": ("cli/mqtt/", "host/services/", "host/") + PLUGIN,
     # The built-in simulator, polled when no unit is named, runs in-process.
-    "cli/runtime/": ("cli/options/", "host/services/", "host/", "simulator/") + PLUGIN,
-    "cli/scan/": ("cli/runtime/", "cli/options/", "host/services/", "host/") + PLUGIN,
-    "cli/history/": ("cli/runtime/", "cli/options/", "host/services/", "host/") + PLUGIN,
-    "cli/mqtt/": ("cli/runtime/", "cli/options/", "host/services/", "host/") + PLUGIN,
-    "cli/modes/": ("cli/scan/", "cli/history/", "cli/mqtt/", "cli/runtime/", "cli/options/",
-                   "host/services/", "host/") + PLUGIN,
+    "cli/runtime/": ("cli/options/", "cli/mqtt/", "host/services/", "host/", "simulator/") + PLUGIN,
+    "cli/scan/": ("cli/runtime/", "cli/options/", "cli/mqtt/", "host/services/", "host/") + PLUGIN,
+    "cli/history/": ("cli/runtime/", "cli/options/", "cli/mqtt/", "host/services/", "host/") + PLUGIN,
+    # The host as a gateway: the bridge fed by the bus threads and the history.
+    "cli/gateway/": ("cli/history/", "cli/runtime/", "cli/options/", "cli/mqtt/", "host/services/",
+                     "host/") + PLUGIN,
+    "cli/modes/": ("cli/gateway/", "cli/scan/", "cli/history/", "cli/mqtt/", "cli/runtime/",
+                   "cli/options/", "host/services/", "host/") + PLUGIN,
     # main.cc: the mode table's caller.
     "cli/": ("cli/modes/", "cli/runtime/", "cli/options/"),
 }
