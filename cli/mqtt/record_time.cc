@@ -16,11 +16,17 @@ constexpr int kHoursPerDay = 24;
 // The UTC offset of a local time, in minutes east; 0 where the C library
 // cannot tell.
 long offset_from_library(const RecordTime& time) {
+  // The local time read as if it were UTC, then moved back by the offset
+  // found there: mktime would re-read the time zone on every call, which
+  // frees the library's zone name under other threads' localtime_r.
   std::tm fields = boost::posix_time::to_tm(time);
-  fields.tm_isdst = -1;
-  const std::time_t seconds = std::mktime(&fields);
+  const std::time_t as_if_utc = timegm(&fields);
   std::tm local{};
-  if (seconds == static_cast<std::time_t>(-1) || localtime_r(&seconds, &local) == nullptr) {
+  if (as_if_utc == static_cast<std::time_t>(-1) || localtime_r(&as_if_utc, &local) == nullptr) {
+    return 0;
+  }
+  const std::time_t seconds = as_if_utc - local.tm_gmtoff;
+  if (localtime_r(&seconds, &local) == nullptr) {
     return 0;
   }
   return local.tm_gmtoff / kSecondsPerMinute;
